@@ -1,0 +1,171 @@
+// kestrin-host: a stand-in for the desktop host. It loads the plugin module and
+// calls its exports as the host does, dllstartup first and dllshutdown last.
+// What a command produces goes to standard output; diagnostics go to standard
+// error.
+#include "../src/platform/win32api.h"
+#include "plugin_loader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include "../src/platform/emu/emu_control.h"
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "usage: kestrin-host [--module PATH] [--machine DIR] COMMAND\n"
+    "  info                            init, getinfo 0..6, dlltype\n"
+    "  settings load FILE SECTION      load an instance's settings and print them\n"
+    "  settings save FILE SECTION      save the settings a new instance starts with\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "kestrin-host: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+// An instance for the length of one command: dllstartup now, dllshutdown at the end.
+class Instance {
+  public:
+    Instance(PluginModule& module, int loadOwnSettings)
+        : module_(module), record_(module.dllstartup(0, loadOwnSettings)) {}
+    ~Instance() { module_.dllshutdown(record_); }
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+    PluginRecord* record() const { return record_; }
+
+  private:
+    PluginModule& module_;
+    PluginRecord* record_;
+};
+
+// A file that lives for one command, named as the platform's INI calls take it.
+class ScratchFile {
+  public:
+    ScratchFile() {
+#ifdef _WIN32
+        char dir[MAX_PATH], file[MAX_PATH];
+        if (GetTempPathA(MAX_PATH, dir) && GetTempFileNameA(dir, "kst", 0, file))
+            path_ = file;
+#else
+        char pattern[] = "/tmp/kestrin-host-XXXXXX";
+        int fd = mkstemp(pattern);
+        if (fd >= 0) {
+            close(fd);
+            path_ = pattern;
+        }
+#endif
+    }
+    ~ScratchFile() {
+        if (!path_.empty())
+            std::remove(path_.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    const std::string& path() const {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+};
+
+int runInfo(PluginModule& module) {
+    Instance instance(module, 1);
+    std::printf("init: %s\n", module.init());
+    for (unsigned code = 0; code <= 6; ++code)
+        std::printf("getinfo %u: %s\n", code, module.getinfo(code));
+    std::printf("dlltype: %d\n", module.dlltype());
+    return 0;
+}
+
+// Prints the two settings an instance holds. The host only reaches them through
+// the exports, so they are saved to a scratch file and read back from it.
+int printSettings(PluginModule& module, PluginRecord* record) {
+    ScratchFile scratch;
+    if (scratch.path().empty()) {
+        std::fprintf(stderr, "kestrin-host: cannot make a scratch file\n");
+        return 1;
+    }
+    const char* section = "Instance";
+    module.save_settings(record, scratch.path().c_str(), section);
+    for (const char* key : {"OpenLog", "ParseString"}) {
+        std::vector<char> value(64 * 1024);
+        GetPrivateProfileStringA(section, key, "", value.data(), static_cast<DWORD>(value.size()),
+                                 scratch.path().c_str());
+        std::printf("%s=%s\n", key, value.data());
+    }
+    return 0;
+}
+
+int runSettings(PluginModule& module, const std::vector<std::string>& args) {
+    if (args.size() != 3 || (args[0] != "load" && args[0] != "save"))
+        return usageError("settings takes load|save FILE SECTION");
+    const std::string& file = args[1];
+    const std::string& section = args[2];
+    if (args[0] == "load") {
+        Instance instance(module, 0);
+        module.load_settings(instance.record(), file.c_str(), section.c_str());
+        return printSettings(module, instance.record());
+    }
+    Instance instance(module, 1);
+    module.save_settings(instance.record(), file.c_str(), section.c_str());
+    std::fprintf(stderr, "kestrin-host: saved the settings of a new instance to [%s] in %s\n",
+                 section.c_str(), file.c_str());
+    return printSettings(module, instance.record());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string modulePath = defaultModulePath();
+    std::string machine;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if ((arg == "--module" || arg == "--machine") && i + 1 < argc) {
+            (arg == "--module" ? modulePath : machine) = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg.compare(0, 2, "--") == 0 && args.empty()) {
+            return usageError("unknown option " + arg);
+        } else {
+            args.push_back(arg);
+        }
+    }
+    if (args.empty())
+        return usageError("no command");
+
+#ifdef _WIN32
+    if (!machine.empty())
+        return usageError("--machine is not available on Windows yet; the real machine is used");
+#else
+    if (machine.empty()) {
+        const char* env = std::getenv("KESTRIN_MACHINE");
+        machine = env ? env : KESTRIN_DEFAULT_MACHINE;
+    }
+    emu::setMachineRoot(machine);
+#endif
+
+    PluginModule module(modulePath);
+    if (!module.loaded() || !module.complete()) {
+        std::fprintf(stderr, "kestrin-host: %s\n", module.error().c_str());
+        return 1;
+    }
+
+    std::string command = args[0];
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "info")
+        return rest.empty() ? runInfo(module) : usageError("info takes no arguments");
+    if (command == "settings")
+        return runSettings(module, rest);
+    return usageError("unknown command " + command);
+}

@@ -1,0 +1,62 @@
+#include "CRegistryKey.h"
+
+#include <cstring>
+
+CRegistryKey::CRegistryKey(HKEY root, const char* subKeyPath) {
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(root, subKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, &m_hKey, &disposition) != ERROR_SUCCESS)
+        m_hKey = nullptr;
+}
+
+CRegistryKey::~CRegistryKey() {
+    if (m_hKey)
+        RegCloseKey(m_hKey);
+}
+
+bool CRegistryKey::EnumFirstSubKey(std::string& name) {
+    m_EnumIndex = 0;
+    return EnumSubKey(name);
+}
+
+bool CRegistryKey::EnumNextSubKey(std::string& name) {
+    ++m_EnumIndex;
+    return EnumSubKey(name);
+}
+
+bool CRegistryKey::EnumSubKey(std::string& name) {
+    // Registry key names are at most 255 characters; 260 leaves room.
+    char buffer[MAX_PATH + 1] = {};
+    DWORD length = MAX_PATH;
+    LSTATUS status =
+        RegEnumKeyExA(m_hKey, m_EnumIndex, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return false;
+    name.assign(buffer, strnlen(buffer, MAX_PATH));
+    return true;
+}
+
+std::string CRegistryKey::ReadStringValue(const char* valueName, const char* defaultValue) {
+    if (!valueName)
+        return "";
+    DWORD type = 0;
+    DWORD size = 0;
+    // The value may grow between asking for its size and reading it; ask again
+    // rather than mistake that for a missing value and overwrite it.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (RegQueryValueExA(m_hKey, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        std::string buffer(size + 1, '\0');
+        LSTATUS status = RegQueryValueExA(m_hKey, valueName, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(&buffer[0]), &size);
+        if (status == ERROR_SUCCESS)
+            return std::string(buffer.data(), strnlen(buffer.data(), size));
+        if (status != ERROR_MORE_DATA)
+            break;
+    }
+    if (!defaultValue)
+        return "";
+    RegSetValueExA(m_hKey, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
+                   static_cast<DWORD>(std::strlen(defaultValue) + 1));
+    return defaultValue;
+}

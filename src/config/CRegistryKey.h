@@ -1,0 +1,29 @@
+// One registry key, held for one operation and closed when it goes out of scope.
+#pragma once
+
+#include "../platform/win32api.h"
+
+#include <string>
+
+class CRegistryKey {
+  public:
+    // Opens `subKeyPath` below `root` with full access, creating it when missing.
+    // After a failure every call on the object fails in the platform.
+    CRegistryKey(HKEY root, const char* subKeyPath);
+    virtual ~CRegistryKey();
+    CRegistryKey(const CRegistryKey&) = delete;
+    CRegistryKey& operator=(const CRegistryKey&) = delete;
+
+    bool EnumFirstSubKey(std::string& name);
+    bool EnumNextSubKey(std::string& name);
+
+    // The value's data as text; when it cannot be read, `defaultValue`, which is
+    // then stored as the value. A null name gives "" and touches nothing.
+    std::string ReadStringValue(const char* valueName, const char* defaultValue);
+
+  private:
+    bool EnumSubKey(std::string& name);
+
+    DWORD m_EnumIndex = 0;
+    HKEY m_hKey = nullptr;
+};

@@ -1,0 +1,31 @@
+// Control of the emulated machine for the programs that embed it (kestrin-host,
+// tests, benchmarks). The plugin never includes this: it sees only win32api.h.
+#pragma once
+
+#include <string>
+
+namespace emu {
+
+// What the process holds of the platform's resources right now, so a test can
+// assert that a call gave back everything it took.
+struct Ledger {
+    long localBlocks = 0;
+    long registryKeys = 0;
+    long gdiplusTokens = 0;
+};
+Ledger ledger();
+
+// The machine folder. Defaults to $KESTRIN_MACHINE; changing it drops every
+// cached hive so the next call reads the new machine.
+void setMachineRoot(const std::string& dir);
+std::string machineRoot();
+
+// Maps a Windows path to the host path that holds it (see machine.cpp).
+std::string hostPath(const std::string& windowsPath);
+
+// Failure injection. LocalAlloc succeeds `count` more times, then fails with
+// ERROR_NOT_ENOUGH_MEMORY until cleared; a negative count never fails.
+void failLocalAllocAfter(long count);
+void clearFaults();
+
+} // namespace emu

@@ -1,0 +1,33 @@
+// The ledger of platform resources the process holds, and the fault table.
+#include "emu_control.h"
+#include "machine.h"
+
+#include <atomic>
+
+namespace emu {
+
+namespace {
+std::atomic<long> localBlocks{0};
+std::atomic<long> registryKeys{0};
+std::atomic<long> gdiplusTokens{0};
+} // namespace
+
+void countLocalBlock(long delta) {
+    localBlocks += delta;
+}
+void countRegistryKey(long delta) {
+    registryKeys += delta;
+}
+void countGdiplusToken(long delta) {
+    gdiplusTokens += delta;
+}
+
+Ledger ledger() {
+    Ledger l;
+    l.localBlocks = localBlocks;
+    l.registryKeys = registryKeys;
+    l.gdiplusTokens = gdiplusTokens;
+    return l;
+}
+
+} // namespace emu

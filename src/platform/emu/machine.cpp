@@ -1,0 +1,172 @@
+// The emulated machine: where its state lives on the host and how Windows paths
+// reach it.
+//
+// A machine is a folder. Drive X: is <root>/drive_x; each path component is
+// matched without regard to case, as Windows does, against what the folder
+// holds, and keeps the caller's spelling where nothing matches yet (a file that
+// is about to be made). A path that begins with "/" is a host path used as it
+// stands; one that begins with a single backslash is on drive C:.
+#include "emu_control.h"
+#include "machine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace emu {
+
+namespace {
+
+std::mutex rootMutex;
+bool rootChosen = false;
+std::string rootDir;
+
+std::vector<std::string> splitComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\' || c == '/') {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+// The entry of `dir` whose name equals `name` without regard to case, or `name`.
+std::string matchEntry(const fs::path& dir, const std::string& name) {
+    std::error_code ec;
+    if (fs::exists(dir / name, ec))
+        return name;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string entry = it->path().filename().string();
+        if (equalsIgnoreCase(entry, name))
+            return entry;
+    }
+    return name;
+}
+
+} // namespace
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+    return compareIgnoreCase(a, b) == 0;
+}
+
+int compareIgnoreCase(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        int ca = std::toupper(static_cast<unsigned char>(a[i]));
+        int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    if (a.size() == b.size())
+        return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+std::string machineRoot() {
+    std::lock_guard<std::mutex> lock(rootMutex);
+    if (!rootChosen) {
+        const char* env = std::getenv("KESTRIN_MACHINE");
+        rootDir = env ? env : "";
+        rootChosen = true;
+    }
+    return rootDir;
+}
+
+void setMachineRoot(const std::string& dir) {
+    {
+        std::lock_guard<std::mutex> lock(rootMutex);
+        rootDir = dir;
+        rootChosen = true;
+    }
+    resetRegistry();
+}
+
+std::string hostPath(const std::string& windowsPath) {
+    if (windowsPath.empty())
+        return "";
+    if (windowsPath[0] == '/')
+        return windowsPath;
+    std::string root = machineRoot();
+    if (root.empty())
+        return "";
+
+    char drive = 'c';
+    std::string rest = windowsPath;
+    if (windowsPath.size() >= 2 && windowsPath[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(windowsPath[0]))) {
+        drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
+        rest = windowsPath.substr(2);
+    } else if (windowsPath.size() >= 2 && (windowsPath[0] == '\\' || windowsPath[0] == '/') &&
+               (windowsPath[1] == '\\' || windowsPath[1] == '/')) {
+        return ""; // UNC names lead off the machine
+    }
+
+    // Relative paths start from the root of the drive: the emulated process's
+    // current directory is C:\.
+    std::vector<std::string> resolved;
+    for (const std::string& part : splitComponents(rest)) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!resolved.empty())
+                resolved.pop_back();
+            continue;
+        }
+        resolved.push_back(part);
+    }
+
+    fs::path host = fs::path(root) / (std::string("drive_") + drive);
+    for (const std::string& part : resolved)
+        host /= matchEntry(host, part);
+    return host.string();
+}
+
+bool readWholeFile(const std::string& path, std::string& contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    contents = buffer.str();
+    return true;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents) {
+    std::error_code ec;
+    fs::path target(path);
+    if (createParents && target.has_parent_path())
+        fs::create_directories(target.parent_path(), ec);
+    std::string temp = path + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+        if (!out.flush())
+            return false;
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+} // namespace emu

@@ -1,0 +1,28 @@
+// Internal helpers shared by the emulation's files.
+#pragma once
+
+#include <string>
+
+namespace emu {
+
+std::string hostPath(const std::string& windowsPath);
+std::string machineRoot();
+
+// Called when the machine root changes, so cached state is dropped.
+void resetRegistry();
+
+// Resource counts behind emu::ledger().
+void countLocalBlock(long delta);
+void countRegistryKey(long delta);
+void countGdiplusToken(long delta);
+
+// Case-insensitive ASCII comparison, as the platform compares names.
+bool equalsIgnoreCase(const std::string& a, const std::string& b);
+int compareIgnoreCase(const std::string& a, const std::string& b);
+
+// Writes a file by way of a temporary file and a rename, so a reader never sees
+// half of it. False on failure (a missing folder is made only when asked).
+bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents);
+bool readWholeFile(const std::string& path, std::string& contents);
+
+} // namespace emu

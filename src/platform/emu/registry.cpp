@@ -1,0 +1,257 @@
+// The Reg*A calls over the machine's hive files.
+//
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER live in
+// <machine>/registry/<ROOT>.reg; each is read the first time a call needs it
+// and written back whole, atomically, after every change. Key and value names
+// compare without regard to case and keep their spelling; subkeys enumerate in
+// the order of their names without regard to case, as the platform keeps them.
+// Open keys are counted in the ledger.
+#include "../win32api.h"
+#include "machine.h"
+#include "registry_hive.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace {
+
+struct Hive {
+    std::string rootName;
+    emu::RegistryKey root;
+    bool loaded = false;
+};
+
+struct OpenKey {
+    Hive* hive;
+    emu::RegistryKey* key;
+    unsigned generation;
+};
+
+std::mutex registryMutex;
+Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false};
+Hive currentUser{"HKEY_CURRENT_USER", {}, false};
+std::set<OpenKey*> openKeys;
+unsigned generation = 1; // bumped when the machine changes: older handles go stale
+
+std::string hivePath(const Hive& hive) {
+    std::string root = emu::machineRoot();
+    return root.empty() ? "" : root + "/registry/" + hive.rootName + ".reg";
+}
+
+void loadHive(Hive& hive) {
+    if (hive.loaded)
+        return;
+    hive.loaded = true;
+    hive.root = emu::RegistryKey{};
+    std::string path = hivePath(hive);
+    std::string bytes, error;
+    if (!path.empty() && emu::readWholeFile(path, bytes))
+        emu::parseRegFile(bytes, hive.rootName, hive.root, error);
+}
+
+bool saveHive(const Hive& hive) {
+    std::string path = hivePath(hive);
+    if (path.empty())
+        return true; // a machine without a folder keeps its registry in memory
+    return emu::writeFileAtomically(path, emu::formatRegFile(hive.rootName, hive.root), true);
+}
+
+// Resolves a root handle (predefined or open) to its hive and key.
+LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key) {
+    if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER) {
+        hive = handle == HKEY_LOCAL_MACHINE ? &localMachine : &currentUser;
+        loadHive(*hive);
+        key = &hive->root;
+        return ERROR_SUCCESS;
+    }
+    auto* open = reinterpret_cast<OpenKey*>(handle);
+    if (!handle || !openKeys.count(open) || open->generation != generation)
+        return ERROR_INVALID_HANDLE;
+    hive = open->hive;
+    key = open->key;
+    return ERROR_SUCCESS;
+}
+
+std::vector<std::string> splitKeyPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+HKEY handOut(Hive* hive, emu::RegistryKey* key) {
+    auto* open = new OpenKey{hive, key, generation};
+    openKeys.insert(open);
+    emu::countRegistryKey(1);
+    return reinterpret_cast<HKEY>(open);
+}
+
+LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, PHKEY result, LPDWORD disposition) {
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    Hive* hive;
+    emu::RegistryKey* key;
+    if (LSTATUS status = resolve(root, hive, key))
+        return status;
+    std::string path = subKey ? subKey : "";
+    if (!path.empty() && path[0] == '\\')
+        return 161; // ERROR_BAD_PATHNAME
+    bool created = false;
+    for (const std::string& part : splitKeyPath(path)) {
+        emu::RegistryKey* next = key->findSubkey(part);
+        if (!next) {
+            if (!create)
+                return ERROR_FILE_NOT_FOUND;
+            next = key->addSubkey(part);
+            created = true;
+        }
+        key = next;
+    }
+    if (created && !saveHive(*hive))
+        return ERROR_CANTWRITE;
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = handOut(hive, key);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+namespace emu {
+void resetRegistry() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    localMachine.loaded = false;
+    currentUser.loaded = false;
+    localMachine.root = RegistryKey{};
+    currentUser.root = RegistryKey{};
+    ++generation;
+}
+} // namespace emu
+
+// RegCreateKeyExA: opens `subKey` below `root`, making every missing key on the
+// way. ERROR_SUCCESS with the new handle in *result and REG_CREATED_NEW_KEY or
+// REG_OPENED_EXISTING_KEY in *disposition; ERROR_INVALID_HANDLE for a bad root,
+// ERROR_BAD_PATHNAME for a path that begins with a backslash, ERROR_CANTWRITE
+// when the hive file cannot be written.
+extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM,
+                                          LPSECURITY_ATTRIBUTES, PHKEY result,
+                                          LPDWORD disposition) {
+    return openOrCreate(root, subKey, true, result, disposition);
+}
+
+// RegOpenKeyExA: opens an existing key; ERROR_FILE_NOT_FOUND when it is missing.
+extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
+    return openOrCreate(root, subKey, false, result, nullptr);
+}
+
+// RegCloseKey: ERROR_SUCCESS, also for the predefined roots; ERROR_INVALID_HANDLE
+// for a handle that is not open.
+extern "C" LSTATUS WINAPI RegCloseKey(HKEY key) {
+    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
+        return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto* open = reinterpret_cast<OpenKey*>(key);
+    if (!openKeys.erase(open))
+        return ERROR_INVALID_HANDLE;
+    delete open;
+    emu::countRegistryKey(-1);
+    return ERROR_SUCCESS;
+}
+
+// RegQueryValueExA: the value's type and data. With no data buffer, only the
+// size; with one too small, ERROR_MORE_DATA and the size needed (the buffer is
+// left alone). ERROR_FILE_NOT_FOUND for a missing value, ERROR_INVALID_PARAMETER
+// for a data buffer without a size.
+extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
+                                           LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    if (reserved || (data && !dataSize))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    Hive* hive;
+    emu::RegistryKey* key;
+    if (LSTATUS status = resolve(handle, hive, key))
+        return status;
+    emu::RegistryValue* value = key->findValue(valueName ? valueName : "");
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = value->type;
+    DWORD needed = static_cast<DWORD>(value->data.size());
+    if (!data) {
+        if (dataSize)
+            *dataSize = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (needed)
+        std::memcpy(data, value->data.data(), needed);
+    *dataSize = needed;
+    return ERROR_SUCCESS;
+}
+
+// RegSetValueExA: stores `dataSize` bytes of `data` as the value, exactly as
+// given, and writes the hive back. ERROR_INVALID_PARAMETER for a non-zero
+// reserved word, ERROR_CANTWRITE when the hive cannot be written.
+extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWORD type,
+                                         const BYTE* data, DWORD dataSize) {
+    if (reserved || (!data && dataSize))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    Hive* hive;
+    emu::RegistryKey* key;
+    if (LSTATUS status = resolve(handle, hive, key))
+        return status;
+    std::string name = valueName ? valueName : "";
+    emu::RegistryValue* value = key->findValue(name);
+    if (!value) {
+        key->values.push_back(emu::RegistryValue{name, 0, {}});
+        value = &key->values.back();
+    }
+    value->type = type;
+    value->data.assign(data, data + dataSize);
+    return saveHive(*hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+// RegEnumKeyExA: the name of subkey `index`. *nameSize holds the buffer's size
+// in characters, NUL included, and receives the name's length without it.
+// ERROR_NO_MORE_ITEMS past the last subkey; ERROR_MORE_DATA when the name does
+// not fit.
+extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
+                                        LPDWORD reserved, LPSTR keyClass, LPDWORD classSize,
+                                        PFILETIME lastWriteTime) {
+    if (reserved || !name || !nameSize)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    Hive* hive;
+    emu::RegistryKey* key;
+    if (LSTATUS status = resolve(handle, hive, key))
+        return status;
+    if (index >= key->subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+    const std::string& subName = key->subkeys[index]->name;
+    if (subName.size() + 1 > *nameSize)
+        return ERROR_MORE_DATA;
+    std::memcpy(name, subName.c_str(), subName.size() + 1);
+    *nameSize = static_cast<DWORD>(subName.size());
+    if (keyClass && classSize && *classSize)
+        keyClass[0] = '\0';
+    if (classSize)
+        *classSize = 0;
+    if (lastWriteTime)
+        *lastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}

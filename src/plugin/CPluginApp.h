@@ -1,0 +1,24 @@
+// The module's application object: made when the module is loaded, it learns
+// the name the module was loaded under, which names the plugin's own settings
+// file.
+#pragma once
+
+#include <string>
+
+class CPluginApp {
+  public:
+    CPluginApp();
+    bool InitInstance();
+
+    // The module's file name as loaded, without directory and extension.
+    const std::string& GetAppName() const { return m_AppName; }
+
+  private:
+    std::string m_AppName;
+};
+
+extern CPluginApp theApp;
+
+// "KestrinPlugin" for "C:\Apps\plugins\KestrinPlugin.dll"; the extension starts at
+// the last dot, and either slash ends a directory.
+std::string ModuleNameFromPath(const std::string& path);
