@@ -2,7 +2,7 @@
 //
 // The rules are the platform's, checked against Wine by the conformance probe:
 // a line is trimmed of blanks at both ends; "[name]" runs to the last "]" and
-// opens a section; any other line is a key, its name ending at the first "="
+// opens a section whose name is trimmed too; any other line is a key, its name ending at the first "="
 // (blanks before it dropped) and its value starting after it (blanks dropped);
 // a line without "=" is a key without a value. Sections and keys are found
 // without regard to case, the first section of a name only, the first key of a
@@ -47,7 +47,7 @@ IniLine classifyLine(const std::string& raw) {
         size_t close = text.rfind(']');
         if (close != std::string::npos) {
             line.kind = IniLine::Section;
-            line.name = text.substr(1, close - 1);
+            line.name = trimBlanks(text.substr(1, close - 1));
             return line;
         }
     }
@@ -141,7 +141,7 @@ DWORD copyEntry(const std::string& value, char* buffer, DWORD size, bool stripQu
 // GetPrivateProfileStringA: copies the value of `key` in `section` of `fileName`,
 // or `defaultValue` (trailing spaces dropped) when the file, section, key or value
 // is missing, into `buffer`, cut to size - 1 characters. Returns the characters
-// copied. An empty key name returns 0 and leaves the buffer alone. Listing the
+// copied; the default loses matching quotes as a value does. Listing the
 // sections or keys (a NULL section or key) is not emulated: 0 and
 // ERROR_INVALID_PARAMETER.
 extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
@@ -160,9 +160,7 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPC
     std::string contents;
     std::string path = resolveIniPath(fileName ? fileName : "win.ini");
     if (path.empty() || !emu::readWholeFile(path, contents))
-        return copyEntry(fallback, buffer, size, false);
-    if (key[0] == '\0')
-        return 0;
+        return copyEntry(fallback, buffer, size, true);
 
     std::vector<std::string> lines = splitLines(contents);
     IniPosition pos = locate(lines, section, key);

@@ -1,0 +1,43 @@
+# Sourced by the scripts that run Windows programs under Wine. Makes a private
+# prefix in a temporary folder, keeps its wineserver running for the whole run
+# (a cold start costs a second per process), and removes it all on exit.
+#
+# Sets WINE (the loader to run programs with), KESTRIN_WIN_PRESET (the build
+# whose programs this Wine can run) and WINEPREFIX.
+#
+# Wine runs 32-bit programs only where the kernel runs 32-bit x86 code; on a
+# machine that cannot (some hypervisors switch it off), the same sources are
+# built for x86_64 and run under the 64-bit Wine instead.
+
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  WINE=/usr/lib/wine/wine
+  KESTRIN_WIN_PRESET=win32
+  export WINEARCH=win32
+else
+  WINE=/usr/lib/wine/wine64
+  KESTRIN_WIN_PRESET=win64
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+WINEPREFIX=$(mktemp -d /tmp/kestrin-wine.XXXXXX)
+export WINEPREFIX
+
+wine_cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap wine_cleanup EXIT
+
+wine_start() {
+  "$WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
+    echo "wineboot failed:"; cat "$WINEPREFIX/wineboot.log"; return 1; }
+  wineserver -w
+  wineserver -p >/dev/null 2>&1 # persistent until wine_cleanup kills it
+}
+
+# Z:\ is the host's root in every prefix: the Windows name of a host path.
+wine_path() {
+  printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
+}
