@@ -41,14 +41,16 @@ std::string CRegistryKey::ReadStringValue(const char* valueName, const char* def
         return "";
     DWORD type = 0;
     DWORD size = 0;
+    LSTATUS status = ERROR_SUCCESS;
     // The value may grow between asking for its size and reading it; ask again
-    // rather than mistake that for a missing value and overwrite it.
+    // rather than take that for a failure.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (RegQueryValueExA(m_hKey, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        status = RegQueryValueExA(m_hKey, valueName, nullptr, &type, nullptr, &size);
+        if (status != ERROR_SUCCESS)
             break;
         std::string buffer(size + 1, '\0');
-        LSTATUS status = RegQueryValueExA(m_hKey, valueName, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(&buffer[0]), &size);
+        status = RegQueryValueExA(m_hKey, valueName, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(&buffer[0]), &size);
         if (status == ERROR_SUCCESS)
             return std::string(buffer.data(), strnlen(buffer.data(), size));
         if (status != ERROR_MORE_DATA)
@@ -56,6 +58,11 @@ std::string CRegistryKey::ReadStringValue(const char* valueName, const char* def
     }
     if (!defaultValue)
         return "";
+    // Only a value that is really missing is created. A value that exists but
+    // could not be read this time (no memory, a key that did not open) must not
+    // be overwritten with the default: that would lose the host's setting.
+    if (status != ERROR_FILE_NOT_FOUND)
+        return defaultValue;
     RegSetValueExA(m_hKey, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
                    static_cast<DWORD>(std::strlen(defaultValue) + 1));
     return defaultValue;

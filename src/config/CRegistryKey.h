@@ -18,7 +18,8 @@ class CRegistryKey {
     bool EnumNextSubKey(std::string& name);
 
     // The value's data as text; when it cannot be read, `defaultValue`, which is
-    // then stored as the value. A null name gives "" and touches nothing.
+    // stored as the value when the value is missing. A null name gives "" and
+    // touches nothing.
     std::string ReadStringValue(const char* valueName, const char* defaultValue);
 
   private:

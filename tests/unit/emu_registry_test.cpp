@@ -1,1 +1,224 @@
+// The emulated registry over .reg hive files.
+#include "src/platform/emu/emu_control.h"
+#include "src/platform/win32api.h"
+#include "test_machine.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kRegedit4Hive = "REGEDIT4\r\n"
+                                  "\r\n"
+                                  "[HKEY_LOCAL_MACHINE\\Software\\Kestrin]\r\n"
+                                  "@=\"default value\"\r\n"
+                                  "\"Quoted\"=\"C:\\\\Path \\\"in quotes\\\"\"\r\n"
+                                  "\"Count\"=dword:0000002a\r\n"
+                                  "\"Blob\"=hex:01,02,\\\r\n"
+                                  "  03\r\n"
+                                  "\"Expand\"=hex(2):25,57,49,4e,44,49,52,25,00\r\n"
+                                  "\r\n"
+                                  "[HKEY_CURRENT_USER\\Elsewhere]\r\n"
+                                  "\"Ignored\"=\"other root\"\r\n";
+
+struct Queried {
+    LSTATUS status;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+Queried query(HKEY key, const char* name) {
+    Queried q{};
+    DWORD size = 0;
+    q.status = RegQueryValueExA(key, name, nullptr, &q.type, nullptr, &size);
+    if (q.status != ERROR_SUCCESS)
+        return q;
+    q.data.resize(size);
+    q.status = RegQueryValueExA(key, name, nullptr, &q.type, q.data.data(), &size);
+    return q;
+}
+
+std::string text(const Queried& q) {
+    return std::string(q.data.begin(), q.data.end());
+}
+
+std::vector<std::string> subkeys(HKEY key) {
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        char name[300];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, size);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(EmulatedRegistry, ReadsRegedit4WithEveryValueForm) {
+    TestMachine machine;
+    machine.writeHive("HKEY_LOCAL_MACHINE", kRegedit4Hive);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kestrin", 0, KEY_READ, &key));
+
+    Queried def = query(key, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), def.type);
+    EXPECT_EQ(std::string("default value", 14), text(def));
+    EXPECT_EQ(std::string("C:\\Path \"in quotes\"", 20), text(query(key, "quoted")));
+    Queried count = query(key, "Count");
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), count.type);
+    EXPECT_EQ((std::vector<BYTE>{0x2a, 0, 0, 0}), count.data);
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), query(key, "Blob").data);
+    Queried expand = query(key, "Expand");
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), expand.type);
+    EXPECT_EQ(std::string("%WINDIR%", 9), text(expand)); // REGEDIT4 hex(2) is ANSI
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, query(key, "Ignored").status);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
+TEST(EmulatedRegistry, WritesAHiveThatReadsBackUnchanged) {
+    TestMachine machine;
+    machine.writeHive("HKEY_LOCAL_MACHINE", kRegedit4Hive);
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrin\\New Key", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
+    const BYTE multi[] = "one\0two\0";
+    const BYTE control[] = "line\r\nfeed";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Multi", 0, REG_MULTI_SZ, multi, sizeof multi));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Control", 0, REG_SZ, control, sizeof control));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, "Latin", 0, REG_SZ, reinterpret_cast<const BYTE*>("caf\xe9"), 5));
+    RegCloseKey(key);
+
+    std::string written = machine.readHive("HKEY_LOCAL_MACHINE");
+    EXPECT_EQ(0u, written.find("Windows Registry Editor Version 5.00\r\n"));
+    // Version 5.00 spells expandable and multi texts as UTF-16LE.
+    EXPECT_NE(std::string::npos, written.find("\"Expand\"=hex(2):25,00,57,00,49,00"));
+
+    machine.reload(); // read the written file afresh
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrin\\New Key", 0, KEY_READ, &key));
+    Queried m = query(key, "Multi");
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), m.type);
+    EXPECT_EQ(std::vector<BYTE>(multi, multi + sizeof multi), m.data);
+    EXPECT_EQ(std::vector<BYTE>(control, control + sizeof control), query(key, "Control").data);
+    EXPECT_EQ(std::string("caf\xe9", 5), text(query(key, "Latin")));
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrin", 0, KEY_READ, &key));
+    EXPECT_EQ(std::string("%WINDIR%", 9), text(query(key, "Expand")));
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), query(key, "Blob").data);
+    RegCloseKey(key);
+}
+
+TEST(EmulatedRegistry, ReadsUnicodeVersion5Files) {
+    TestMachine machine;
+    std::string utf8 = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n"
+                       "\"Name\"=\"caf\xc3\xa9\"\n";
+    std::u16string wide = u"\xfeffWindows Registry Editor Version 5.00\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\K]\r\n\"Name\"=\"na\x00efve\"\r\n";
+    std::string utf16;
+    for (char16_t c : wide) {
+        utf16 += static_cast<char>(c & 0xff);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    machine.writeHive("HKEY_CURRENT_USER", utf16);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &key));
+    EXPECT_EQ(std::string("na\xefve", 6), text(query(key, "Name")));
+    RegCloseKey(key);
+
+    machine.writeHive("HKEY_CURRENT_USER", "\xEF\xBB\xBF" + utf8);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &key));
+    EXPECT_EQ(std::string("caf\xe9", 5), text(query(key, "Name")));
+    RegCloseKey(key);
+}
+
+TEST(EmulatedRegistry, EnumeratesSubkeysInNameOrderKeepingTheirSpelling) {
+    TestMachine machine;
+    machine.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\L\\system]\n"
+                                            "[HKEY_LOCAL_MACHINE\\L\\Application]\n"
+                                            "[HKEY_LOCAL_MACHINE\\L\\Security]\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "l", 0, KEY_READ, &key));
+    EXPECT_EQ((std::vector<std::string>{"Application", "Security", "system"}), subkeys(key));
+
+    char tiny[4];
+    DWORD size = sizeof tiny;
+    EXPECT_EQ(ERROR_MORE_DATA,
+              RegEnumKeyExA(key, 0, tiny, &size, nullptr, nullptr, nullptr, nullptr));
+    size = sizeof tiny;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              RegEnumKeyExA(key, 3, tiny, &size, nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(key);
+}
+
+TEST(EmulatedRegistry, ReportsFailuresAsThePlatformDoes) {
+    TestMachine machine;
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "No\\Such\\Key", 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    const BYTE value[] = "twelve bytes";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "V", 0, REG_SZ, value, sizeof value));
+
+    BYTE small[4] = {0xbd, 0xbd, 0xbd, 0xbd};
+    DWORD size = sizeof small;
+    DWORD type = 0;
+    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "v", nullptr, &type, small, &size));
+    EXPECT_EQ(sizeof value, size);
+    EXPECT_EQ(0xbd, small[0]) << "a buffer that is too small is left alone";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, query(key, "missing").status);
+
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, query(key, "V").status);
+}
+
+TEST(EmulatedRegistry, CountsOpenKeysInTheLedger) {
+    TestMachine machine;
+    long before = emu::ledger().registryKeys;
+    HKEY a = nullptr, b = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "A", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &a, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(a, nullptr, 0, KEY_READ, &b));
+    EXPECT_EQ(before + 2, emu::ledger().registryKeys);
+    RegCloseKey(a);
+    RegCloseKey(b);
+    EXPECT_EQ(before, emu::ledger().registryKeys);
+}
+
+TEST(EmulatedRegistry, BundledMachineRegistersTheThreeLogs) {
+    TestMachine machine(KESTRIN_SAMPLE_MACHINE);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Eventlog", 0,
+                            KEY_READ, &key));
+    EXPECT_EQ((std::vector<std::string>{"Application", "Security", "System"}), subkeys(key));
+    HKEY system = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key, "System", 0, KEY_READ, &system));
+    Queried file = query(system, "File");
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), file.type);
+    EXPECT_EQ(std::string("%SystemRoot%\\System32\\config\\SysEvent.Evt", 42), text(file));
+    RegCloseKey(system);
+    RegCloseKey(key);
+}
+
+TEST(EmulatedRegistry, NeverOverwritesAHiveFileItCouldNotRead) {
+    TestMachine machine;
+    const std::string damaged = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"V\"=dword:xyz\r\n";
+    machine.writeHive("HKEY_CURRENT_USER", damaged);
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_CANTWRITE, RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(damaged, machine.readHive("HKEY_CURRENT_USER"));
+}

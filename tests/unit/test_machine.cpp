@@ -1,1 +1,57 @@
-#include <gtest/gtest.h>
+#include "test_machine.h"
+
+#include "src/platform/emu/emu_control.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+TestMachine::TestMachine(const std::string& from) {
+    std::string pattern = (fs::temp_directory_path() / "kestrin-machine-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        std::abort();
+    root_ = pattern;
+    if (!from.empty())
+        fs::copy(from, root_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    fs::create_directories(fs::path(root_) / "drive_c" / "Windows");
+    reload();
+}
+
+TestMachine::~TestMachine() {
+    emu::setMachineRoot("");
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+}
+
+void TestMachine::reload() {
+    emu::setMachineRoot(root_);
+}
+
+void TestMachine::writeHive(const std::string& rootName, const std::string& text) {
+    writeFile("registry/" + rootName + ".reg", text);
+    reload();
+}
+
+std::string TestMachine::readHive(const std::string& rootName) const {
+    return readFile("registry/" + rootName + ".reg");
+}
+
+void TestMachine::writeFile(const std::string& relativePath, const std::string& contents) {
+    fs::path path = fs::path(root_) / relativePath;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string TestMachine::readFile(const std::string& relativePath) const {
+    std::ifstream in(fs::path(root_) / relativePath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool TestMachine::exists(const std::string& relativePath) const {
+    return fs::exists(fs::path(root_) / relativePath);
+}

@@ -18,15 +18,17 @@ ULONG_PTR nextToken = 0x1000;
 
 extern "C" GpStatus WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
                                           void*) {
-    if (!token || !input)
-        return 2;
-    if (input->GdiplusVersion != 1)
-        return 17;
-    std::lock_guard<std::mutex> lock(tokenMutex);
-    *token = nextToken++;
-    liveTokens.insert(*token);
-    emu::countGdiplusToken(1);
-    return 0;
+    return emu::platformCall<GpStatus>(3, false, [&]() -> GpStatus {
+        if (!token || !input)
+            return 2;
+        if (input->GdiplusVersion != 1)
+            return 17;
+        std::lock_guard<std::mutex> lock(tokenMutex);
+        *token = nextToken++;
+        liveTokens.insert(*token);
+        emu::countGdiplusToken(1);
+        return 0;
+    });
 }
 
 extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token) {

@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
+#include <dirent.h>
 #include <unistd.h>
 #include <vector>
 
@@ -51,11 +53,14 @@ std::string matchEntry(const fs::path& dir, const std::string& name) {
     std::error_code ec;
     if (fs::exists(dir / name, ec))
         return name;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string entry = it->path().filename().string();
-        if (equalsIgnoreCase(entry, name))
-            return entry;
-    }
+    // opendir rather than std::filesystem: libstdc++'s directory iterator aborts
+    // when memory runs out, and the platform's calls must fail instead.
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir.c_str()), closedir);
+    if (!folder)
+        return name;
+    while (dirent* entry = readdir(folder.get()))
+        if (equalsIgnoreCase(entry->d_name, name))
+            return entry->d_name;
     return name;
 }
 

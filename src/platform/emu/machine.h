@@ -1,9 +1,25 @@
 // Internal helpers shared by the emulation's files.
 #pragma once
 
+#include "../win32api.h"
+
 #include <string>
 
 namespace emu {
+
+// Runs the body of an emulated call. The platform's calls fail, they never
+// throw: running out of memory inside one gives `failure` and the platform's
+// out-of-memory code (as the last error where `setsLastError`).
+template <class Result, class Body>
+Result platformCall(Result failure, bool setsLastError, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        if (setsLastError)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return failure;
+    }
+}
 
 std::string hostPath(const std::string& windowsPath);
 std::string machineRoot();

@@ -2,11 +2,11 @@
 //
 // The rules are the platform's, checked against Wine by the conformance probe:
 // a line is trimmed of blanks at both ends; "[name]" runs to the last "]" and
-// opens a section whose name is trimmed too; any other line is a key, its name ending at the first "="
-// (blanks before it dropped) and its value starting after it (blanks dropped);
-// a line without "=" is a key without a value. Sections and keys are found
-// without regard to case, the first section of a name only, the first key of a
-// name in it. A file name without a directory part lives in C:\Windows.
+// opens a section whose name is trimmed too; any other line is a key, its name ending at the first
+// "=" (blanks before it dropped) and its value starting after it (blanks dropped); a line without
+// "=" is a key without a value. Sections and keys are found without regard to case, the first
+// section of a name only, the first key of a name in it. A file name without a directory part lives
+// in C:\Windows.
 #include "../win32api.h"
 #include "machine.h"
 
@@ -146,30 +146,32 @@ DWORD copyEntry(const std::string& value, char* buffer, DWORD size, bool stripQu
 // ERROR_INVALID_PARAMETER.
 extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                                  LPSTR buffer, DWORD size, LPCSTR fileName) {
-    if (!buffer || size == 0)
-        return 0;
-    if (!section || !key) {
-        buffer[0] = '\0';
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    std::string fallback = defaultValue ? defaultValue : "";
-    while (!fallback.empty() && fallback.back() == ' ')
-        fallback.pop_back();
+    return emu::platformCall<DWORD>(0, true, [&]() -> DWORD {
+        if (!buffer || size == 0)
+            return 0;
+        if (!section || !key) {
+            buffer[0] = '\0';
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        std::string fallback = defaultValue ? defaultValue : "";
+        while (!fallback.empty() && fallback.back() == ' ')
+            fallback.pop_back();
 
-    std::string contents;
-    std::string path = resolveIniPath(fileName ? fileName : "win.ini");
-    if (path.empty() || !emu::readWholeFile(path, contents))
+        std::string contents;
+        std::string path = resolveIniPath(fileName ? fileName : "win.ini");
+        if (path.empty() || !emu::readWholeFile(path, contents))
+            return copyEntry(fallback, buffer, size, true);
+
+        std::vector<std::string> lines = splitLines(contents);
+        IniPosition pos = locate(lines, section, key);
+        if (pos.key >= 0) {
+            IniLine line = classifyLine(lines[pos.key]);
+            if (line.hasValue)
+                return copyEntry(line.value, buffer, size, true);
+        }
         return copyEntry(fallback, buffer, size, true);
-
-    std::vector<std::string> lines = splitLines(contents);
-    IniPosition pos = locate(lines, section, key);
-    if (pos.key >= 0) {
-        IniLine line = classifyLine(lines[pos.key]);
-        if (line.hasValue)
-            return copyEntry(line.value, buffer, size, true);
-    }
-    return copyEntry(fallback, buffer, size, true);
+    });
 }
 
 // WritePrivateProfileStringA: sets `key` in `section` of `fileName` to `value`,
@@ -180,59 +182,61 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPC
 // for a NULL section.
 extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                                   LPCSTR fileName) {
-    if (!section) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::string path = resolveIniPath(fileName ? fileName : "win.ini");
-    std::error_code ec;
-    std::filesystem::path hostFile(path);
-    if (path.empty() || (hostFile.has_parent_path() &&
-                         !std::filesystem::is_directory(hostFile.parent_path(), ec))) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-
-    std::string contents;
-    emu::readWholeFile(path, contents);
-    std::vector<std::string> lines = splitLines(contents);
-    // Keep each line's own ending; a line the file ended without gets one.
-    for (std::string& line : lines)
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-
-    IniPosition pos = locate(lines, section, key ? key : "");
-    if (!key) {
-        if (pos.section >= 0)
-            lines.erase(lines.begin() + pos.section, lines.begin() + pos.sectionEnd);
-    } else if (!value) {
-        if (pos.key >= 0)
-            lines.erase(lines.begin() + pos.key);
-    } else {
-        std::string text = value;
-        size_t skip = 0;
-        while (skip < text.size() && isIniBlank(text[skip]))
-            ++skip;
-        std::string entry = std::string(key) + "=" + text.substr(skip);
-        if (pos.key >= 0) {
-            lines[pos.key] = entry;
-        } else if (pos.section >= 0) {
-            long insertAt = pos.sectionEnd;
-            while (insertAt > pos.section + 1 && trimBlanks(lines[insertAt - 1]).empty())
-                --insertAt;
-            lines.insert(lines.begin() + insertAt, entry);
-        } else {
-            lines.push_back(std::string("[") + section + "]");
-            lines.push_back(entry);
+    return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        if (!section) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
         }
-    }
+        std::string path = resolveIniPath(fileName ? fileName : "win.ini");
+        std::error_code ec;
+        std::filesystem::path hostFile(path);
+        if (path.empty() || (hostFile.has_parent_path() &&
+                             !std::filesystem::is_directory(hostFile.parent_path(), ec))) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
 
-    std::string out;
-    for (const std::string& line : lines)
-        out += line + "\r\n";
-    if (!emu::writeFileAtomically(path, out, false)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return TRUE;
+        std::string contents;
+        emu::readWholeFile(path, contents);
+        std::vector<std::string> lines = splitLines(contents);
+        // Keep each line's own ending; a line the file ended without gets one.
+        for (std::string& line : lines)
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+
+        IniPosition pos = locate(lines, section, key ? key : "");
+        if (!key) {
+            if (pos.section >= 0)
+                lines.erase(lines.begin() + pos.section, lines.begin() + pos.sectionEnd);
+        } else if (!value) {
+            if (pos.key >= 0)
+                lines.erase(lines.begin() + pos.key);
+        } else {
+            std::string text = value;
+            size_t skip = 0;
+            while (skip < text.size() && isIniBlank(text[skip]))
+                ++skip;
+            std::string entry = std::string(key) + "=" + text.substr(skip);
+            if (pos.key >= 0) {
+                lines[pos.key] = classifyLine(lines[pos.key]).name + "=" + text.substr(skip);
+            } else if (pos.section >= 0) {
+                long insertAt = pos.sectionEnd;
+                while (insertAt > pos.section + 1 && trimBlanks(lines[insertAt - 1]).empty())
+                    --insertAt;
+                lines.insert(lines.begin() + insertAt, entry);
+            } else {
+                lines.push_back(std::string("[") + section + "]");
+                lines.push_back(entry);
+            }
+        }
+
+        std::string out;
+        for (const std::string& line : lines)
+            out += line + "\r\n";
+        if (!emu::writeFileAtomically(path, out, false)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

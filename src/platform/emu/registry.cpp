@@ -11,6 +11,7 @@
 #include "registry_hive.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -22,6 +23,7 @@ struct Hive {
     std::string rootName;
     emu::RegistryKey root;
     bool loaded = false;
+    bool damaged = false; // the file did not parse: never overwrite it
 };
 
 struct OpenKey {
@@ -44,15 +46,25 @@ std::string hivePath(const Hive& hive) {
 void loadHive(Hive& hive) {
     if (hive.loaded)
         return;
-    hive.loaded = true;
-    hive.root = emu::RegistryKey{};
+    // Parsed aside and adopted whole, so a load that runs out of memory leaves
+    // the hive unloaded, to be read again by the next call.
+    emu::RegistryKey root;
     std::string path = hivePath(hive);
     std::string bytes, error;
-    if (!path.empty() && emu::readWholeFile(path, bytes))
-        emu::parseRegFile(bytes, hive.rootName, hive.root, error);
+    hive.damaged = false;
+    if (!path.empty() && emu::readWholeFile(path, bytes) &&
+        !emu::parseRegFile(bytes, hive.rootName, root, error)) {
+        std::fprintf(stderr, "win32emu: %s: %s; the hive is read-only\n", path.c_str(),
+                     error.c_str());
+        hive.damaged = true;
+    }
+    hive.root = std::move(root);
+    hive.loaded = true;
 }
 
 bool saveHive(const Hive& hive) {
+    if (hive.damaged)
+        return false;
     std::string path = hivePath(hive);
     if (path.empty())
         return true; // a machine without a folder keeps its registry in memory
@@ -147,12 +159,16 @@ void resetRegistry() {
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM,
                                           LPSECURITY_ATTRIBUTES, PHKEY result,
                                           LPDWORD disposition) {
-    return openOrCreate(root, subKey, true, result, disposition);
+    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+        return openOrCreate(root, subKey, true, result, disposition);
+    });
 }
 
 // RegOpenKeyExA: opens an existing key; ERROR_FILE_NOT_FOUND when it is missing.
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
-    return openOrCreate(root, subKey, false, result, nullptr);
+    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+        return openOrCreate(root, subKey, false, result, nullptr);
+    });
 }
 
 // RegCloseKey: ERROR_SUCCESS, also for the predefined roots; ERROR_INVALID_HANDLE
@@ -175,32 +191,34 @@ extern "C" LSTATUS WINAPI RegCloseKey(HKEY key) {
 // for a data buffer without a size.
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
                                            LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-    if (reserved || (data && !dataSize))
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(registryMutex);
-    Hive* hive;
-    emu::RegistryKey* key;
-    if (LSTATUS status = resolve(handle, hive, key))
-        return status;
-    emu::RegistryValue* value = key->findValue(valueName ? valueName : "");
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    if (type)
-        *type = value->type;
-    DWORD needed = static_cast<DWORD>(value->data.size());
-    if (!data) {
-        if (dataSize)
+    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+        if (reserved || (data && !dataSize))
+            return ERROR_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> lock(registryMutex);
+        Hive* hive;
+        emu::RegistryKey* key;
+        if (LSTATUS status = resolve(handle, hive, key))
+            return status;
+        emu::RegistryValue* value = key->findValue(valueName ? valueName : "");
+        if (!value)
+            return ERROR_FILE_NOT_FOUND;
+        if (type)
+            *type = value->type;
+        DWORD needed = static_cast<DWORD>(value->data.size());
+        if (!data) {
+            if (dataSize)
+                *dataSize = needed;
+            return ERROR_SUCCESS;
+        }
+        if (*dataSize < needed) {
             *dataSize = needed;
-        return ERROR_SUCCESS;
-    }
-    if (*dataSize < needed) {
+            return ERROR_MORE_DATA;
+        }
+        if (needed)
+            std::memcpy(data, value->data.data(), needed);
         *dataSize = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (needed)
-        std::memcpy(data, value->data.data(), needed);
-    *dataSize = needed;
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 // RegSetValueExA: stores `dataSize` bytes of `data` as the value, exactly as
@@ -208,22 +226,24 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
 // reserved word, ERROR_CANTWRITE when the hive cannot be written.
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWORD type,
                                          const BYTE* data, DWORD dataSize) {
-    if (reserved || (!data && dataSize))
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(registryMutex);
-    Hive* hive;
-    emu::RegistryKey* key;
-    if (LSTATUS status = resolve(handle, hive, key))
-        return status;
-    std::string name = valueName ? valueName : "";
-    emu::RegistryValue* value = key->findValue(name);
-    if (!value) {
-        key->values.push_back(emu::RegistryValue{name, 0, {}});
-        value = &key->values.back();
-    }
-    value->type = type;
-    value->data.assign(data, data + dataSize);
-    return saveHive(*hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+        if (reserved || (!data && dataSize))
+            return ERROR_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> lock(registryMutex);
+        Hive* hive;
+        emu::RegistryKey* key;
+        if (LSTATUS status = resolve(handle, hive, key))
+            return status;
+        std::string name = valueName ? valueName : "";
+        emu::RegistryValue* value = key->findValue(name);
+        if (!value) {
+            key->values.push_back(emu::RegistryValue{name, 0, {}});
+            value = &key->values.back();
+        }
+        value->type = type;
+        value->data.assign(data, data + dataSize);
+        return saveHive(*hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    });
 }
 
 // RegEnumKeyExA: the name of subkey `index`. *nameSize holds the buffer's size
@@ -233,25 +253,27 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD re
 extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                                         LPDWORD reserved, LPSTR keyClass, LPDWORD classSize,
                                         PFILETIME lastWriteTime) {
-    if (reserved || !name || !nameSize)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(registryMutex);
-    Hive* hive;
-    emu::RegistryKey* key;
-    if (LSTATUS status = resolve(handle, hive, key))
-        return status;
-    if (index >= key->subkeys.size())
-        return ERROR_NO_MORE_ITEMS;
-    const std::string& subName = key->subkeys[index]->name;
-    if (subName.size() + 1 > *nameSize)
-        return ERROR_MORE_DATA;
-    std::memcpy(name, subName.c_str(), subName.size() + 1);
-    *nameSize = static_cast<DWORD>(subName.size());
-    if (keyClass && classSize && *classSize)
-        keyClass[0] = '\0';
-    if (classSize)
-        *classSize = 0;
-    if (lastWriteTime)
-        *lastWriteTime = FILETIME{0, 0};
-    return ERROR_SUCCESS;
+    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+        if (reserved || !name || !nameSize)
+            return ERROR_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> lock(registryMutex);
+        Hive* hive;
+        emu::RegistryKey* key;
+        if (LSTATUS status = resolve(handle, hive, key))
+            return status;
+        if (index >= key->subkeys.size())
+            return ERROR_NO_MORE_ITEMS;
+        const std::string& subName = key->subkeys[index]->name;
+        if (subName.size() + 1 > *nameSize)
+            return ERROR_MORE_DATA;
+        std::memcpy(name, subName.c_str(), subName.size() + 1);
+        *nameSize = static_cast<DWORD>(subName.size());
+        if (keyClass && classSize && *classSize)
+            keyClass[0] = '\0';
+        if (classSize)
+            *classSize = 0;
+        if (lastWriteTime)
+            *lastWriteTime = FILETIME{0, 0};
+        return ERROR_SUCCESS;
+    });
 }
