@@ -9,13 +9,12 @@
 # machine that cannot (some hypervisors switch it off), the same sources are
 # built for x86_64 and run under the 64-bit Wine instead.
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+KESTRIN_WIN_PRESET=$(bash "$(dirname "${BASH_SOURCE[0]}")/wine-preset.sh")
+if [ "$KESTRIN_WIN_PRESET" = win32 ]; then
   WINE=/usr/lib/wine/wine
-  KESTRIN_WIN_PRESET=win32
   export WINEARCH=win32
 else
   WINE=/usr/lib/wine/wine64
-  KESTRIN_WIN_PRESET=win64
   export WINEARCH=win64
   export WINELOADER=/usr/lib/wine/wine64
 fi

@@ -99,9 +99,8 @@ TEST(EmulatedRegistry, WritesAHiveThatReadsBackUnchanged) {
     RegCloseKey(key);
 
     std::string written = machine.readHive("HKEY_LOCAL_MACHINE");
-    EXPECT_EQ(0u, written.find("Windows Registry Editor Version 5.00\r\n"));
-    // Version 5.00 spells expandable and multi texts as UTF-16LE.
-    EXPECT_NE(std::string::npos, written.find("\"Expand\"=hex(2):25,00,57,00,49,00"));
+    EXPECT_EQ(0u, written.find("REGEDIT4\r\n"));
+    EXPECT_NE(std::string::npos, written.find("\"Expand\"=hex(2):25,57,49,4e,44,49,52,25,00"));
 
     machine.reload(); // read the written file afresh
     ASSERT_EQ(ERROR_SUCCESS,

@@ -3,7 +3,9 @@
 // Both headers are read: "REGEDIT4", whose hex(2) and hex(7) data are ANSI bytes,
 // and "Windows Registry Editor Version 5.00", whose are UTF-16LE. What is kept
 // in memory is what the A functions hand out, so texts are held in ANSI either
-// way. Hives are written in the 5.00 form.
+// way. Hives are written in the REGEDIT4 form, ANSI throughout: `reg import`
+// reads the hex(2) and hex(7) data of a file without a byte order mark as ANSI
+// whatever its header says, so that is the form it takes back unchanged.
 #include "registry_hive.h"
 
 #include "../win32api.h"
@@ -164,16 +166,6 @@ std::vector<unsigned char> wideBytesToAnsi(const std::vector<unsigned char>& byt
     return std::vector<unsigned char>(ansi.begin(), ansi.end());
 }
 
-std::vector<unsigned char> ansiToWideBytes(const std::vector<unsigned char>& bytes) {
-    std::u16string wide = ansiToWide(std::string(bytes.begin(), bytes.end()));
-    std::vector<unsigned char> out;
-    for (char16_t c : wide) {
-        out.push_back(static_cast<unsigned char>(c & 0xFF));
-        out.push_back(static_cast<unsigned char>(c >> 8));
-    }
-    return out;
-}
-
 bool isTextType(uint32_t type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
@@ -281,8 +273,7 @@ void formatKey(const std::string& path, const RegistryKey& key, std::string& out
         } else {
             char prefix[32];
             std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
-            out += hexList(name + prefix,
-                           isTextType(value.type) ? ansiToWideBytes(value.data) : value.data);
+            out += hexList(name + prefix, value.data);
         }
         out += "\r\n";
     }
@@ -392,7 +383,7 @@ bool parseRegFile(const std::string& bytes, const std::string& rootName, Registr
 }
 
 std::string formatRegFile(const std::string& rootName, const RegistryKey& root) {
-    std::string out = "Windows Registry Editor Version 5.00\r\n\r\n";
+    std::string out = "REGEDIT4\r\n\r\n";
     formatKey(rootName, root, out);
     return out;
 }

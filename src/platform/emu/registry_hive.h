@@ -31,7 +31,7 @@ struct RegistryKey {
 bool parseRegFile(const std::string& bytes, const std::string& rootName, RegistryKey& root,
                   std::string& error);
 
-// The whole hive as version 5.00 text that regedit and `reg import` read.
+// The whole hive as REGEDIT4 text, which regedit and `reg import` read.
 std::string formatRegFile(const std::string& rootName, const RegistryKey& root);
 
 } // namespace emu

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Windows tests under Wine, in a private prefix: the DLL's own tests, the
+# conformance probes (the emulation against Wine's implementation of the same
+# calls) and the stand-in host end to end. Expects the posix build and the
+# Windows build that this Wine runs (see wine_env.sh) to be there.
+# Prints one line per check and exits non-zero if any failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source scripts/wine_env.sh
+posix=build/posix
+win=build/$KESTRIN_WIN_PRESET
+work=$(mktemp -d /tmp/kestrin-wine-tests.XXXXXX)
+trap 'wine_cleanup; rm -rf "$work"' EXIT
+failed=0
+report() { # status name
+  if [ "$1" -eq 0 ]; then echo "ok   $2"; else echo "FAIL $2"; failed=1; fi
+}
+
+echo "== Wine: $WINE ($KESTRIN_WIN_PRESET build)"
+wine_start || exit 1
+
+# The DLL's own tests (GoogleTest), loaded from a plugins folder as the host does.
+"$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
+status=$?
+grep -qE '^\[  PASSED  \]' "$work/win_tests.txt" || status=1
+report $status "win_tests.exe ($(grep -oE '^\[==========\] [0-9]+ tests?' "$work/win_tests.txt" \
+  | tail -n 1 | cut -d' ' -f2) tests)"
+[ $status -eq 0 ] || cat "$work/win_tests.txt"
+
+# INI conformance: the same cases through the emulation and through Wine.
+mkdir -p "$work/ini/emu" "$work/ini/wine" "$work/ini/machine/drive_c/Windows"
+KESTRIN_MACHINE="$work/ini/machine" "$posix/tests/conformance/ini_probe" "$work/ini/emu/" \
+  >"$work/ini/emu.txt"
+"$WINE" "$win/tests/conformance/ini_probe.exe" "$(wine_path "$work/ini/wine/")\\" 2>/dev/null \
+  | tr -d '\r' >"$work/ini/wine.txt"
+diff -u "$work/ini/wine.txt" "$work/ini/emu.txt" >"$work/ini/diff.txt"
+status=$?
+[ -s "$work/ini/wine.txt" ] || status=1
+report $status "INI conformance ($(wc -l <"$work/ini/wine.txt") cases equal)"
+[ $status -eq 0 ] || cat "$work/ini/diff.txt"
+
+# Registry: a hive the emulation wrote imports into Wine's registry unchanged.
+mkdir -p "$work/reg/registry"
+KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" write
+KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" read >"$work/reg/emu.txt"
+"$WINE" reg import "$(wine_path "$work/reg/registry/HKEY_CURRENT_USER.reg")" \
+  >"$work/reg/import.txt" 2>&1
+status=$?
+"$WINE" "$win/tests/conformance/reg_probe.exe" read 2>/dev/null | tr -d '\r' \
+  >"$work/reg/wine.txt"
+diff -u "$work/reg/wine.txt" "$work/reg/emu.txt" >"$work/reg/diff.txt" || status=1
+report $status "registry hive written by the emulation imports into Wine"
+[ $status -eq 0 ] || cat "$work/reg/import.txt" "$work/reg/diff.txt"
+
+# The stand-in host end to end: the same output from the DLL under Wine as from
+# the shared object on the emulated machine.
+"$posix/kestrin-host" --machine samples/machine info >"$work/host-posix.txt"
+"$WINE" "$win/kestrin-host.exe" info 2>/dev/null | tr -d '\r' >"$work/host-wine.txt"
+diff -u "$work/host-posix.txt" "$work/host-wine.txt" >"$work/host.diff"
+report $? "kestrin-host info: the same under Wine as on the emulated machine"
+[ -s "$work/host.diff" ] && cat "$work/host.diff"
+
+"$WINE" "$win/kestrin-host.exe" settings save "$(wine_path "$work/velmora.ini")" Velmora \
+  2>/dev/null | tr -d '\r' >"$work/saved.txt"
+sed -i 's/^OpenLog=.*/OpenLog=Application/' "$work/velmora.ini"
+"$WINE" "$win/kestrin-host.exe" settings load "$(wine_path "$work/velmora.ini")" Velmora \
+  2>/dev/null | tr -d '\r' >"$work/loaded.txt"
+printf 'OpenLog=System\nParseString=%%1 - %%2\n' >"$work/expect-saved.txt"
+printf 'OpenLog=Application\nParseString=%%1 - %%2\n' >"$work/expect-loaded.txt"
+cmp -s "$work/saved.txt" "$work/expect-saved.txt" && cmp -s "$work/loaded.txt" "$work/expect-loaded.txt"
+report $? "kestrin-host settings save and load under Wine"
+
+exit $failed

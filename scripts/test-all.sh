@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Every test: installs what it needs, builds all targets, runs the unit tests
+# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer), checks the
+# shipped DLL's form and runs the Windows tests under Wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh all || exit 1
+
+passed=0
+failed=0
+step() { # name command...
+  local name=$1
+  shift
+  echo "== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "ok   $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name"
+  fi
+}
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build "build/$1" | grep -vE '^\[[0-9]+/[0-9]+\] '
+  test "${PIPESTATUS[0]}" -eq 0
+}
+
+step "posix build" build posix
+step "posix unit tests" ctest --test-dir build/posix --output-on-failure -j2
+step "posix-asan build" build posix-asan
+step "posix-asan unit tests" ctest --test-dir build/posix-asan --output-on-failure -j2
+step "win32 build (the shipped DLL)" build win32
+step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
+  src/plugin/exports.txt
+wine_preset=$(bash scripts/wine-preset.sh)
+if [ "$wine_preset" != win32 ]; then
+  echo "(this machine runs no 32-bit x86 code: the Wine tests use the $wine_preset build)"
+  step "$wine_preset build" build "$wine_preset"
+fi
+step "Windows tests under Wine" bash scripts/run-wine-tests.sh
+
+echo
+echo "checks: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
