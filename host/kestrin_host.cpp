@@ -15,6 +15,7 @@
 #include <io.h>
 #else
 #include "../src/platform/emu/emu_control.h"
+#include "png_file.h"
 #include <unistd.h>
 #endif
 
@@ -24,7 +25,9 @@ const char* const kUsage =
     "usage: kestrin-host [--module PATH] [--machine DIR] COMMAND\n"
     "  info                            init, getinfo 0..6, dlltype\n"
     "  settings load FILE SECTION      load an instance's settings and print them\n"
-    "  settings save FILE SECTION      save the settings a new instance starts with\n";
+    "  settings save FILE SECTION      save the settings a new instance starts with\n"
+    "  paint --value V --width W --height H --out FILE.png\n"
+    "                                  paint the gauge and write it as a PNG\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "kestrin-host: %s\n%s", message.c_str(), kUsage);
@@ -122,6 +125,45 @@ int runSettings(PluginModule& module, const std::vector<std::string>& args) {
     return printSettings(module, instance.record());
 }
 
+#ifndef _WIN32
+// Paints on an emulated surface of the requested size and saves what repaint
+// left there, alpha included.
+int runPaint(PluginModule& module, const std::vector<std::string>& args) {
+    std::string value, out;
+    long width = -1, height = -1;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        const std::string& name = args[i];
+        const std::string& arg = args[i + 1];
+        if (name == "--value")
+            value = arg;
+        else if (name == "--out")
+            out = arg;
+        else if (name == "--width" || name == "--height")
+            (name == "--width" ? width : height) = std::strtol(arg.c_str(), nullptr, 10);
+        else
+            return usageError("paint does not take " + name);
+    }
+    if (args.size() % 2 || out.empty() || width <= 0 || height <= 0 || width > 16384 ||
+        height > 16384)
+        return usageError("paint takes --value V --width W --height H --out FILE.png, "
+                          "with W and H from 1 to 16384");
+    Instance instance(module, 0); // GDI+ runs while an instance lives
+    HDC surface = emu::createSurface(static_cast<int>(width), static_cast<int>(height));
+    module.repaint(surface, 0, value.c_str(), static_cast<int>(width), static_cast<int>(height));
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixels.push_back(emu::surfacePixel(surface, x, y));
+    emu::destroySurface(surface);
+    std::string error;
+    if (!writePng(out, static_cast<int>(width), static_cast<int>(height), pixels, error)) {
+        std::fprintf(stderr, "kestrin-host: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -167,5 +209,12 @@ int main(int argc, char** argv) {
         return rest.empty() ? runInfo(module) : usageError("info takes no arguments");
     if (command == "settings")
         return runSettings(module, rest);
+#ifndef _WIN32
+    if (command == "paint")
+        return runPaint(module, rest);
+#else
+    if (command == "paint")
+        return usageError("paint writes PNG files in the POSIX build only");
+#endif
     return usageError("unknown command " + command);
 }

@@ -19,4 +19,6 @@ typedef int(KESTRIN_STDCALL* VisConfigureFn)(int);
 typedef PluginRecord*(KESTRIN_STDCALL* DllStartupFn)(int, int);
 typedef int(KESTRIN_STDCALL* DllShutdownFn)(PluginRecord*);
 typedef int(KESTRIN_STDCALL* SettingsFn)(PluginRecord*, const char*, const char*);
+// deviceContext, ignored, valueText, width, height
+typedef int(KESTRIN_STDCALL* RepaintFn)(void*, int, const char*, int, int);
 } // namespace plugin_api

@@ -29,6 +29,7 @@ PluginModule::PluginModule(const std::string& path) {
     dllshutdown = get<plugin_api::DllShutdownFn>("dllshutdown");
     load_settings = get<plugin_api::SettingsFn>("load_settings");
     save_settings = get<plugin_api::SettingsFn>("save_settings");
+    repaint = get<plugin_api::RepaintFn>("repaint");
 }
 
 PluginModule::~PluginModule() {
@@ -56,7 +57,7 @@ void* PluginModule::symbol(const char* name) {
 
 bool PluginModule::complete() const {
     return init && getparam && getinfo && dlltype && vis_configure && dllstartup && dllshutdown &&
-           load_settings && save_settings;
+           load_settings && save_settings && repaint;
 }
 
 std::string defaultModulePath() {

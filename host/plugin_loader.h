@@ -30,6 +30,7 @@ class PluginModule {
     plugin_api::DllShutdownFn dllshutdown = nullptr;
     plugin_api::SettingsFn load_settings = nullptr;
     plugin_api::SettingsFn save_settings = nullptr;
+    plugin_api::RepaintFn repaint = nullptr;
 
     // True when every export above was found.
     bool complete() const;

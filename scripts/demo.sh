@@ -23,3 +23,8 @@ echo
 echo "== the host's file edited, then loaded into a new instance"
 sed -i 's/^OpenLog=.*/OpenLog=Application/' "$scratch/velmora.ini"
 "$host" --machine "$machine" settings load "$scratch/velmora.ini" "Kestrin Viewer"
+
+echo
+echo "== the gauge at 62 %, painted by repaint: $scratch/gauge.png"
+"$host" --machine "$machine" paint --value 62 --width 240 --height 32 --out "$scratch/gauge.png"
+ls -l "$scratch/gauge.png"

@@ -26,6 +26,11 @@ build() {
 }
 
 step "posix build" build posix
+so_exports() {
+  diff <(nm -D --defined-only build/posix/KestrinPlugin.so | awk '{print $3}' | sort) \
+       <(sort src/plugin/exports.txt)
+}
+step "KestrinPlugin.so exports the plugin's names and nothing else" so_exports
 step "posix unit tests" ctest --test-dir build/posix --output-on-failure -j2
 step "posix-asan build" build posix-asan
 step "posix-asan unit tests" ctest --test-dir build/posix-asan --output-on-failure -j2

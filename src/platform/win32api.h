@@ -13,20 +13,6 @@
 #endif
 #include <windows.h>
 
-// GDI+ flat interface: mingw declares it inside a C++ namespace, so the few calls
-// the plugin makes are declared here as gdiplus.dll exports them.
-extern "C" {
-typedef int GpStatus;
-struct GdiplusStartupInput {
-    UINT32 GdiplusVersion;
-    void* DebugEventCallback;
-    BOOL SuppressBackgroundThread;
-    BOOL SuppressExternalCodecs;
-};
-GpStatus WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, void* output);
-void WINAPI GdiplusShutdown(ULONG_PTR token);
-}
-
 #else // the emulated platform
 
 #include <cstddef>
@@ -62,6 +48,7 @@ typedef void* HLOCAL;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HDC__* HDC;
 typedef HINSTANCE HMODULE;
 typedef struct FILETIME {
     DWORD dwLowDateTime;
@@ -160,8 +147,20 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleNameOrAddress, HMODULE* module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
-// GDI+ flat interface
+} // extern "C"
+
+#endif
+
+// GDI+ flat interface, as gdiplus.dll exports it (mingw declares it only inside
+// a C++ namespace, so the few calls used are declared here for both platforms).
+extern "C" {
 typedef int GpStatus;
+typedef struct GpGraphics GpGraphics;
+typedef struct GpPen GpPen;
+typedef DWORD ARGB;
+typedef float REAL;
+typedef int GpUnit;
+enum { UnitWorld = 0, UnitPixel = 2 };
 struct GdiplusStartupInput {
     UINT32 GdiplusVersion;
     void* DebugEventCallback;
@@ -170,7 +169,10 @@ struct GdiplusStartupInput {
 };
 GpStatus WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, void* output);
 void WINAPI GdiplusShutdown(ULONG_PTR token);
-
-} // extern "C"
-
-#endif
+GpStatus WINAPI GdipCreateFromHDC(HDC hdc, GpGraphics** graphics);
+GpStatus WINAPI GdipDeleteGraphics(GpGraphics* graphics);
+GpStatus WINAPI GdipGraphicsClear(GpGraphics* graphics, ARGB color);
+GpStatus WINAPI GdipCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen);
+GpStatus WINAPI GdipDeletePen(GpPen* pen);
+GpStatus WINAPI GdipDrawLineI(GpGraphics* graphics, GpPen* pen, int x1, int y1, int x2, int y2);
+}

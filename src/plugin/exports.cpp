@@ -7,6 +7,7 @@
 // is left alone the same way.
 #include "../config/settings_location.h"
 #include "CLogMonitor.h"
+#include "line_painting.h"
 #include "module_state.h"
 #include "monitor_settings.h"
 
@@ -102,6 +103,14 @@ int WINAPI save_settings(CLogMonitor* monitor, const char* fileName, const char*
     return guarded(0, [&] {
         if (IsLiveMonitor(monitor) && fileName && section)
             SaveMonitorSettings(*monitor, fileName, section);
+        return 0;
+    });
+}
+
+int WINAPI repaint(HDC deviceContext, int /*ignored*/, const char* valueText, int width,
+                   int height) {
+    return guarded(0, [&] {
+        PaintGaugeLine(deviceContext, valueText, width, height);
         return 0;
     });
 }

@@ -2,6 +2,9 @@
 // tests, benchmarks). The plugin never includes this: it sees only win32api.h.
 #pragma once
 
+#include "../win32api.h"
+
+#include <cstdint>
 #include <string>
 
 namespace emu {
@@ -12,6 +15,7 @@ struct Ledger {
     long localBlocks = 0;
     long registryKeys = 0;
     long gdiplusTokens = 0;
+    long gdiplusObjects = 0; // graphics and pens
 };
 Ledger ledger();
 
@@ -27,5 +31,14 @@ std::string hostPath(const std::string& windowsPath);
 // ERROR_NOT_ENOUGH_MEMORY until cleared; a negative count never fails.
 void failLocalAllocAfter(long count);
 void clearFaults();
+
+// Drawing surfaces: what an HDC is on this machine. A surface is `width` x
+// `height` ARGB pixels, row by row from the top, all `fill` at first.
+HDC createSurface(int width, int height, uint32_t fill = 0);
+void destroySurface(HDC surface);
+// The pixel at (x, y); 0 for a point outside the surface or an unknown HDC.
+uint32_t surfacePixel(HDC surface, int x, int y);
+int surfaceWidth(HDC surface);
+int surfaceHeight(HDC surface);
 
 } // namespace emu

@@ -10,6 +10,7 @@ namespace {
 std::atomic<long> localBlocks{0};
 std::atomic<long> registryKeys{0};
 std::atomic<long> gdiplusTokens{0};
+std::atomic<long> gdiplusObjects{0};
 } // namespace
 
 void countLocalBlock(long delta) {
@@ -21,12 +22,19 @@ void countRegistryKey(long delta) {
 void countGdiplusToken(long delta) {
     gdiplusTokens += delta;
 }
+void countGdiplusObject(long delta) {
+    gdiplusObjects += delta;
+}
+bool gdiplusRunning() {
+    return gdiplusTokens > 0;
+}
 
 Ledger ledger() {
     Ledger l;
     l.localBlocks = localBlocks;
     l.registryKeys = registryKeys;
     l.gdiplusTokens = gdiplusTokens;
+    l.gdiplusObjects = gdiplusObjects;
     return l;
 }
 

@@ -31,6 +31,8 @@ void resetRegistry();
 void countLocalBlock(long delta);
 void countRegistryKey(long delta);
 void countGdiplusToken(long delta);
+void countGdiplusObject(long delta);
+bool gdiplusRunning();
 
 // Case-insensitive ASCII comparison, as the platform compares names.
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
