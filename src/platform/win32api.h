@@ -15,6 +15,7 @@
 
 #else // the emulated platform
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,6 +55,43 @@ typedef struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
+typedef void* PSID;
+typedef enum SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel
+} SID_NAME_USE,
+    *PSID_NAME_USE;
+
+// One event log record as ReadEventLog places it in memory; the variable part
+// (source and computer names, SID, insertion strings, data, a copy of Length)
+// follows at the offsets the fixed part gives.
+typedef struct EVENTLOGRECORD {
+    DWORD Length;
+    DWORD Reserved;
+    DWORD RecordNumber;
+    DWORD TimeGenerated;
+    DWORD TimeWritten;
+    DWORD EventID;
+    WORD EventType;
+    WORD NumStrings;
+    WORD EventCategory;
+    WORD ReservedFlags;
+    DWORD ClosingRecordNumber;
+    DWORD StringOffset;
+    DWORD UserSidLength;
+    DWORD UserSidOffset;
+    DWORD DataLength;
+    DWORD DataOffset;
+} EVENTLOGRECORD, *PEVENTLOGRECORD;
+
 typedef struct SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
@@ -80,6 +118,39 @@ typedef struct SECURITY_ATTRIBUTES {
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_BADKEY 1010L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_NONE_MAPPED 1332L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_EVENTLOG_FILE_CORRUPT 1500L
+#define ERROR_EVENTLOG_CANT_START 1501L
+#define ERROR_LOG_FILE_FULL 1502L
+#define ERROR_EVENTLOG_FILE_CHANGED 1503L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+
+// Event log
+#define EVENTLOG_SEQUENTIAL_READ 0x0001
+#define EVENTLOG_SEEK_READ 0x0002
+#define EVENTLOG_FORWARDS_READ 0x0004
+#define EVENTLOG_BACKWARDS_READ 0x0008
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define EVENTLOG_AUDIT_SUCCESS 0x0008
+#define EVENTLOG_AUDIT_FAILURE 0x0010
+
+// Message formatting
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 // Local memory
 #define LMEM_FIXED 0x0000
@@ -142,6 +213,23 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
                               const BYTE* data, DWORD dataSize);
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                              LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime);
+
+// Event log
+HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName);
+BOOL WINAPI CloseEventLog(HANDLE eventLog);
+BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD recordOffset, LPVOID buffer,
+                          DWORD bytesToRead, DWORD* bytesRead, DWORD* minBytesNeeded);
+BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* numberOfRecords);
+BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRecord);
+
+// Messages and environment
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, va_list* arguments);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
+
+// Accounts
+BOOL WINAPI LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name, LPDWORD nameSize,
+                              LPSTR domainName, LPDWORD domainSize, PSID_NAME_USE use);
 
 // Modules
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleNameOrAddress, HMODULE* module);

@@ -17,6 +17,8 @@ int dllshutdown(CLogMonitor* monitor);
 int load_settings(CLogMonitor* monitor, const char* fileName, const char* section);
 }
 
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 // Every operator new of the process goes through here, so a test can make the
 // Nth allocation fail.
 namespace {

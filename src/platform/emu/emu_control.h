@@ -16,6 +16,7 @@ struct Ledger {
     long registryKeys = 0;
     long gdiplusTokens = 0;
     long gdiplusObjects = 0; // graphics and pens
+    long eventLogHandles = 0;
 };
 Ledger ledger();
 
@@ -30,7 +31,13 @@ std::string hostPath(const std::string& windowsPath);
 // Failure injection. LocalAlloc succeeds `count` more times, then fails with
 // ERROR_NOT_ENOUGH_MEMORY until cleared; a negative count never fails.
 void failLocalAllocAfter(long count);
+// The next `count` ReadEventLogA calls fail with `error`, or, with `error` 0,
+// succeed having read nothing.
+void failEventLogReads(long count, DWORD error);
 void clearFaults();
+
+// How often a log file has been searched for its end-of-file record.
+long eventLogScans();
 
 // Drawing surfaces: what an HDC is on this machine. A surface is `width` x
 // `height` ARGB pixels, row by row from the top, all `fill` at first.

@@ -35,6 +35,7 @@ Ledger ledger() {
     l.registryKeys = registryKeys;
     l.gdiplusTokens = gdiplusTokens;
     l.gdiplusObjects = gdiplusObjects;
+    l.eventLogHandles = openEventLogHandles();
     return l;
 }
 

@@ -33,6 +33,7 @@ void failLocalAllocAfter(long count) {
 }
 void clearFaults() {
     allocationsLeft = -1;
+    failEventLogReads(0, 0);
 }
 } // namespace emu
 

@@ -33,6 +33,7 @@ void countRegistryKey(long delta);
 void countGdiplusToken(long delta);
 void countGdiplusObject(long delta);
 bool gdiplusRunning();
+long openEventLogHandles();
 
 // Case-insensitive ASCII comparison, as the platform compares names.
 bool equalsIgnoreCase(const std::string& a, const std::string& b);

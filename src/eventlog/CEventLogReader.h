@@ -1,0 +1,66 @@
+// A reader over one event log: opens it, reads records by number or in
+// sequence, and keeps the entries of its batch reads. Every platform failure is
+// left in the CErrorInfo it derives from; nothing throws on one.
+#pragma once
+
+#include "CErrorInfo.h"
+#include "CEventEntry.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CEventLogReader : public CErrorInfo {
+  public:
+    CEventLogReader();
+    ~CEventLogReader() override;
+    CEventLogReader(const CEventLogReader&) = delete;
+    CEventLogReader& operator=(const CEventLogReader&) = delete;
+
+    // Opens `logName` on the local computer (empty `serverName`) or on a named one.
+    bool Open(const std::string& logName, const std::string& serverName);
+    void Close();
+    DWORD GetRecordCount();
+    DWORD GetOldestRecordNumber();
+
+    // Reads record `recordNumber` by a seek read; on success `record` receives a
+    // LocalAlloc copy of exactly that record, which the caller gives back with
+    // LocalFree.
+    bool ReadRecord(DWORD recordNumber, EVENTLOGRECORD** record, bool backwards);
+
+    // Reads records in sequence, decoding each into m_Entries, until `maxCount`
+    // (0: no limit) is reached before a read or the log ends. Returns the entries
+    // this call appended, or -1 when the reader is closed or a failure is on record.
+    int32_t ReadEntries(DWORD maxCount, bool backwards);
+
+    // A copy of entry `index`, or the empty entry outside the list.
+    CEventEntry GetEntry(int32_t index) const;
+
+    // Reads record `recordNumber` and decodes it into `entry`.
+    bool ReadEntry(DWORD recordNumber, CEventEntry& entry);
+
+    bool IsOpen() const { return m_LogHandle != nullptr; }
+    const std::string& LogName() const { return m_LogName; }
+    size_t EntryCount() const { return m_Entries.size(); }
+    DWORD BufferSize() const { return m_BufferSize; }
+
+    // A read that succeeds with nothing read is issued again at most this often.
+    static const int kEmptyReadRetries = 3;
+
+  private:
+    // Releases the buffer and allocates exactly `size` bytes; false when that fails.
+    bool GrowBuffer(DWORD size);
+
+    // One platform read into the buffer; the outcome the two reads act on.
+    enum class ReadOutcome { Records, Retry, End, Failed };
+    ReadOutcome ReadIntoBuffer(DWORD flags, DWORD recordNumber, DWORD& bytesRead, int& emptyReads);
+
+    std::vector<CEventEntry> m_Entries;
+    HANDLE m_LogHandle = nullptr;
+    std::unique_ptr<BYTE[]> m_Buffer;
+    DWORD m_BufferSize = 0;
+    BYTE* m_ReadPointer = nullptr;
+    DWORD m_OldestRecord = 0;
+    DWORD m_RecordCount = 0;
+    std::string m_LogName;
+};

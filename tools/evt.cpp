@@ -1,0 +1,333 @@
+// evt: makes and reads legacy event log files (.evt).
+//
+//   evt write DESCRIPTION OUT.evt   make a log from a readable description
+//   evt dump FILE                   one line per record, oldest first
+//
+// A description is a text file of lines; "#" starts a comment:
+//   log maxsize=N computer=NAME first=N dirty=yes|no
+//   record time=YYYY-MM-DDTHH:MM:SSZ [written=...] type=NAME|N source="..." id=N
+//          [category=N] [sid=S-1-...]
+//   string TEXT          an insertion string of the record above (may be empty)
+//   data hex 0C 14 00 00 / data text TEXT
+//   repeat N             N more copies of the record above, a minute apart each
+// Texts are UTF-8. The log is written as the event log service writes it: when
+// it is full, the oldest records make room and the records wrap around.
+#include "../src/platform/emu/codepage.h"
+#include "../src/platform/emu/evt_file.h"
+#include "../src/platform/win32api.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using emu::evt::RecordSpec;
+
+namespace {
+
+std::u16string fromUtf8(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        uint32_t cp = extra == 3 ? c & 7 : extra == 2 ? c & 15 : extra == 1 ? c & 31 : c;
+        ++i;
+        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size())
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+const std::map<std::string, uint16_t> kTypes = {
+    {"Success", EVENTLOG_SUCCESS},
+    {"Error", EVENTLOG_ERROR_TYPE},
+    {"Warning", EVENTLOG_WARNING_TYPE},
+    {"Information", EVENTLOG_INFORMATION_TYPE},
+    {"AuditSuccess", EVENTLOG_AUDIT_SUCCESS},
+    {"AuditFailure", EVENTLOG_AUDIT_FAILURE},
+};
+
+const char* typeName(uint16_t type) {
+    switch (type) {
+    case EVENTLOG_SUCCESS:
+        return "Success";
+    case EVENTLOG_ERROR_TYPE:
+        return "Error";
+    case EVENTLOG_WARNING_TYPE:
+        return "Warning";
+    case EVENTLOG_INFORMATION_TYPE:
+        return "Information";
+    case EVENTLOG_AUDIT_SUCCESS:
+        return "Audit Success";
+    case EVENTLOG_AUDIT_FAILURE:
+        return "Audit Failure";
+    default:
+        return "N/A";
+    }
+}
+
+// key=value pairs; a value may be quoted to hold blanks.
+bool parsePairs(const std::string& text, std::map<std::string, std::string>& pairs,
+                std::string& error) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && text[pos] == ' ')
+            ++pos;
+        if (pos >= text.size())
+            break;
+        size_t equals = text.find('=', pos);
+        if (equals == std::string::npos) {
+            error = "expected key=value at \"" + text.substr(pos) + "\"";
+            return false;
+        }
+        std::string key = text.substr(pos, equals - pos), value;
+        pos = equals + 1;
+        if (pos < text.size() && text[pos] == '"') {
+            size_t close = text.find('"', pos + 1);
+            if (close == std::string::npos) {
+                error = "unterminated quote";
+                return false;
+            }
+            value = text.substr(pos + 1, close - pos - 1);
+            pos = close + 1;
+        } else {
+            size_t end = text.find(' ', pos);
+            value = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+            pos = end == std::string::npos ? text.size() : end;
+        }
+        pairs[key] = value;
+    }
+    return true;
+}
+
+bool parseTime(const std::string& text, uint32_t& seconds) {
+    struct tm t = {};
+    char z = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d%c", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                    &t.tm_hour, &t.tm_min, &t.tm_sec, &z) != 7 ||
+        z != 'Z')
+        return false;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    long long value = static_cast<long long>(timegm(&t));
+    if (value < 0 || value > 0xFFFFFFFFLL)
+        return false;
+    seconds = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool parseNumber(const std::string& text, uint32_t& value) {
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || *end || v > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+int fail(const std::string& where, const std::string& message) {
+    std::cerr << "evt: " << where << ": " << message << "\n";
+    return 1;
+}
+
+int writeLog(const std::string& descriptionPath, const std::string& outPath) {
+    std::ifstream in(descriptionPath);
+    if (!in)
+        return fail(descriptionPath, "cannot read");
+    uint32_t maxSize = 0x10000, first = 1;
+    bool dirty = false;
+    std::u16string computer = u"KESTRIN";
+    std::vector<RecordSpec> records;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        std::string where = descriptionPath + ":" + std::to_string(number);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        line = line.substr(start);
+        std::string word = line.substr(0, line.find(' '));
+        std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
+        std::map<std::string, std::string> pairs;
+        std::string error;
+        if (word == "log") {
+            if (!parsePairs(rest, pairs, error))
+                return fail(where, error);
+            if (pairs.count("maxsize") && !parseNumber(pairs["maxsize"], maxSize))
+                return fail(where, "bad maxsize");
+            if (pairs.count("first") && !parseNumber(pairs["first"], first))
+                return fail(where, "bad first");
+            if (pairs.count("computer"))
+                computer = fromUtf8(pairs["computer"]);
+            dirty = pairs.count("dirty") && pairs["dirty"] == "yes";
+        } else if (word == "record") {
+            if (!parsePairs(rest, pairs, error))
+                return fail(where, error);
+            RecordSpec spec;
+            spec.computer = computer;
+            uint32_t value = 0;
+            if (!parseTime(pairs["time"], spec.timeGenerated))
+                return fail(where, "time must be YYYY-MM-DDTHH:MM:SSZ");
+            spec.timeWritten = spec.timeGenerated;
+            if (pairs.count("written") && !parseTime(pairs["written"], spec.timeWritten))
+                return fail(where, "bad written time");
+            if (kTypes.count(pairs["type"]))
+                spec.eventType = kTypes.at(pairs["type"]);
+            else if (parseNumber(pairs["type"], value) && value <= 0xFFFF)
+                spec.eventType = static_cast<uint16_t>(value);
+            else
+                return fail(where, "bad type");
+            if (!parseNumber(pairs["id"], spec.eventId))
+                return fail(where, "bad id");
+            if (pairs.count("category")) {
+                if (!parseNumber(pairs["category"], value) || value > 0xFFFF)
+                    return fail(where, "bad category");
+                spec.category = static_cast<uint16_t>(value);
+            }
+            if (pairs.count("sid") && !emu::evt::parseSid(pairs["sid"], spec.sid))
+                return fail(where, "bad sid");
+            spec.source = fromUtf8(pairs["source"]);
+            records.push_back(spec);
+        } else if (word == "string" || word == "data" || word == "repeat") {
+            if (records.empty())
+                return fail(where, word + " before any record");
+            RecordSpec& last = records.back();
+            if (word == "string") {
+                last.strings.push_back(fromUtf8(rest));
+            } else if (word == "data") {
+                if (rest.compare(0, 5, "text ") == 0) {
+                    last.data.insert(last.data.end(), rest.begin() + 5, rest.end());
+                } else if (rest.compare(0, 4, "hex ") == 0) {
+                    std::istringstream bytes(rest.substr(4));
+                    std::string b;
+                    while (bytes >> b) {
+                        uint32_t v;
+                        if (!parseNumber("0x" + b, v) || v > 0xFF)
+                            return fail(where, "bad byte " + b);
+                        last.data.push_back(static_cast<uint8_t>(v));
+                    }
+                } else {
+                    return fail(where, "data takes hex or text");
+                }
+            } else {
+                uint32_t count = 0;
+                if (!parseNumber(rest, count))
+                    return fail(where, "bad repeat count");
+                RecordSpec copy = last;
+                for (uint32_t i = 0; i < count; ++i) {
+                    copy.timeGenerated += 60;
+                    copy.timeWritten += 60;
+                    records.push_back(copy);
+                }
+            }
+        } else {
+            return fail(where, "unknown line \"" + word + "\"");
+        }
+    }
+    emu::evt::LogWriter writer(maxSize, first);
+    for (const RecordSpec& spec : records)
+        if (!writer.append(spec))
+            return fail(descriptionPath, "a record does not fit in a log of this maxsize");
+    std::vector<uint8_t> image = writer.image(dirty);
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    if (!out)
+        return fail(outPath, "cannot write");
+    std::cerr << "evt: wrote " << outPath << ": records " << writer.oldestNumber() << " to "
+              << writer.nextNumber() - 1 << (writer.wrapped() ? ", wrapped" : "")
+              << (dirty ? ", header left stale" : "") << "\n";
+    return 0;
+}
+
+uint32_t dword(const std::vector<uint8_t>& r, size_t at) {
+    return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (static_cast<uint32_t>(r[at + 3]) << 24);
+}
+
+int dumpLog(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail(path, "cannot read");
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    emu::evt::LogImage image(bytes.data(), bytes.size());
+    emu::evt::Layout layout;
+    std::string error;
+    if (!image.locate(layout, error))
+        return fail(path, error);
+    uint32_t offset = layout.beginOffset;
+    std::vector<uint8_t> record;
+    for (uint32_t n = 0, count = layout.count(); n < count; ++n) {
+        uint32_t expected = layout.oldestNumber + n;
+        if (!image.storedRecord(layout, offset, record) || dword(record, 8) != expected)
+            return fail(path, "record " + std::to_string(expected) + " is damaged; " +
+                                  std::to_string(n) + " of " + std::to_string(count) +
+                                  " records dumped");
+        time_t generated = static_cast<time_t>(dword(record, 12));
+        char when[32];
+        struct tm utc;
+        gmtime_r(&generated, &utc);
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+        std::u16string source;
+        for (size_t i = 56; i + 1 < record.size() && (record[i] | record[i + 1]); i += 2)
+            source += static_cast<char16_t>(record[i] | (record[i + 1] << 8));
+        uint32_t sidLength = dword(record, 40), sidOffset = dword(record, 44);
+        std::string sid = sidLength ? emu::evt::formatSid(&record[sidOffset], sidLength) : "-";
+        std::printf("%u\t%s\t0x%08X\t%s\t%s\t%u\t%s\n", expected, when, dword(record, 20),
+                    typeName(static_cast<uint16_t>(record[24] | (record[25] << 8))),
+                    toUtf8(source).c_str(), record[26] | (record[27] << 8),
+                    sid.empty() ? "?" : sid.c_str());
+        if (n + 1 < count && !image.nextOffset(layout, offset, offset))
+            return fail(path, "the records end early after record " + std::to_string(expected));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "write") == 0)
+        return writeLog(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
+        return dumpLog(argv[2]);
+    std::cerr << "usage: evt write DESCRIPTION OUT.evt\n       evt dump FILE\n";
+    return 2;
+}
