@@ -34,6 +34,19 @@ step "KestrinPlugin.so exports the plugin's names and nothing else" so_exports
 step "posix unit tests" ctest --test-dir build/posix --output-on-failure -j2
 step "posix-asan build" build posix-asan
 step "posix-asan unit tests" ctest --test-dir build/posix-asan --output-on-failure -j2
+fuzz() { # target, corpus: about 30 seconds on a copy of the seed corpus
+  local corpus
+  corpus=$(mktemp -d)
+  build/fuzz/"$1" -max_total_time=30 -max_len=65536 -print_final_stats=1 "$corpus" \
+    "tests/fuzz/corpus/$2" >"$corpus.log" 2>&1
+  local status=$?
+  grep -E '^(Done|stat::number_of_executed_units)' "$corpus.log"
+  [ $status -eq 0 ] || tail -n 60 "$corpus.log"
+  rm -rf "$corpus" "$corpus.log"
+  return $status
+}
+step "fuzz build (clang, ASan, UBSan)" build fuzz
+step "fuzz the event log reading (30 s)" fuzz evt_fuzz evt
 step "win32 build (the shipped DLL)" build win32
 step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
   src/plugin/exports.txt

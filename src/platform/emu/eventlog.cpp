@@ -8,7 +8,9 @@
 // Files are mapped, not read: a read touches only the records it delivers. The
 // records' places come from the end-of-file record, which a dirty header forces
 // us to search for; that search is done once per process for each version of a
-// file (its size and modification time), as the service does when it starts.
+// file (its inode, size and modification time), as the service does when it
+// starts. A file replaced under an open handle stays mapped as it was for that
+// handle, as the service keeps its own view of an open log.
 // Seeking to a record walks from the nearest known record (the oldest, the
 // newest, or the handle's position), so reading the newest records costs the
 // same whatever the size of the log.
@@ -34,6 +36,8 @@ struct MappedLog {
     std::string path;
     struct timespec modified = {};
     off_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
     const uint8_t* bytes = nullptr;
     emu::evt::Layout layout;
     bool damaged = false; // not an event log: every read fails with ERROR_EVENTLOG_FILE_CORRUPT
@@ -112,7 +116,8 @@ std::shared_ptr<MappedLog> mapLog(const std::string& path) {
     auto cached = mappedLogs.find(path);
     if (cached != mappedLogs.end()) {
         const MappedLog& log = *cached->second;
-        if (exists && log.size == info.st_size && log.modified.tv_sec == info.st_mtim.tv_sec &&
+        if (exists && log.size == info.st_size && log.device == info.st_dev &&
+            log.inode == info.st_ino && log.modified.tv_sec == info.st_mtim.tv_sec &&
             log.modified.tv_nsec == info.st_mtim.tv_nsec)
             return cached->second;
         if (!exists && !log.bytes)
@@ -123,6 +128,8 @@ std::shared_ptr<MappedLog> mapLog(const std::string& path) {
     if (exists) {
         log->modified = info.st_mtim;
         log->size = info.st_size;
+        log->device = info.st_dev;
+        log->inode = info.st_ino;
         int fd = open(path.c_str(), O_RDONLY);
         void* bytes = fd >= 0 && info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size),
                                                          PROT_READ, MAP_PRIVATE, fd, 0)

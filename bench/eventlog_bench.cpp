@@ -1,0 +1,102 @@
+// Reading the newest records of a log: the cost must not grow with the log.
+//
+//   build/posix/bench/eventlog_bench
+//
+// Logs of 100, 10,000 and 1,000,000 records are written once into a temporary
+// machine; each benchmark then opens the System log as a refresh does.
+#include "src/eventlog/CEventLogReader.h"
+#include "src/platform/emu/emu_control.h"
+#include "src/platform/emu/evt_file.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BenchMachine {
+  public:
+    BenchMachine() {
+        char pattern[] = "/tmp/kestrin-bench-XXXXXX";
+        root_ = mkdtemp(pattern);
+        fs::create_directories(root_ + "/registry");
+        fs::create_directories(root_ + "/drive_c/Windows/System32/config");
+    }
+    ~BenchMachine() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // Points the System log at a log of `records` records, written on first use.
+    void useLog(long records) {
+        std::string file = "Log" + std::to_string(records) + ".evt";
+        std::string path = root_ + "/drive_c/Windows/System32/config/" + file;
+        if (!fs::exists(path)) {
+            emu::evt::LogWriter writer(static_cast<uint32_t>(records * 200 + 4096));
+            for (long n = 0; n < records; ++n) {
+                emu::evt::RecordSpec spec;
+                spec.timeGenerated = spec.timeWritten = 1700000000u + static_cast<uint32_t>(n);
+                spec.eventId = 0x40001B7Du;
+                spec.eventType = 4;
+                spec.source = u"Service Control Manager";
+                spec.computer = u"KESTRIN-PC";
+                spec.strings = {u"Windows Update", u"running"};
+                emu::evt::parseSid("S-1-5-18", spec.sid);
+                writer.append(spec);
+            }
+            std::vector<uint8_t> image = writer.image(false);
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+        }
+        std::ofstream(root_ + "/registry/HKEY_LOCAL_MACHINE.reg")
+            << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\"
+               "Eventlog\\System]\r\n\"File\"=\"C:\\\\Windows\\\\System32\\\\config\\\\"
+            << file << "\"\r\n";
+        emu::setMachineRoot(root_);
+    }
+
+  private:
+    std::string root_;
+};
+
+BenchMachine& machine() {
+    static BenchMachine instance;
+    return instance;
+}
+
+void BM_OpenAndReadNewest(benchmark::State& state) {
+    machine().useLog(state.range(0));
+    for (auto _ : state) {
+        CEventLogReader reader;
+        reader.Open("System", "");
+        DWORD newest = reader.GetOldestRecordNumber() + reader.GetRecordCount() - 1;
+        CEventEntry entry;
+        if (!reader.ReadEntry(newest, entry))
+            state.SkipWithError("the newest record did not read");
+        benchmark::DoNotOptimize(entry);
+    }
+}
+
+void BM_OpenAndReadNewest25(benchmark::State& state) {
+    machine().useLog(state.range(0));
+    for (auto _ : state) {
+        CEventLogReader reader;
+        reader.Open("System", "");
+        if (reader.ReadEntries(25, true) < 25)
+            state.SkipWithError("fewer than 25 records read");
+        benchmark::DoNotOptimize(reader.GetEntry(24));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_OpenAndReadNewest)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK(BM_OpenAndReadNewest25)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK_MAIN();
