@@ -217,3 +217,23 @@ TEST(EmulatedEventLog, AFileThatIsNotALogFailsEveryRead) {
               readLog(log, kSeqBack, 0, 4096).error);
     CloseEventLog(log);
 }
+
+TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
+    LogMachine machine;
+    std::vector<uint8_t> sid;
+    emu::evt::parseSid("S-1-5-32-544", sid);
+    char name[14] = {}, domain[8] = {};
+    DWORD nameSize = sizeof name, domainSize = 7; // "BUILTIN" needs 8
+    SID_NAME_USE use;
+    SetLastError(0);
+    EXPECT_FALSE(LookupAccountSidA(nullptr, sid.data(), name, &nameSize, domain, &domainSize, &use));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_EQ(15u, nameSize);
+    EXPECT_EQ(8u, domainSize);
+    nameSize = 15;
+    EXPECT_TRUE(LookupAccountSidA(nullptr, sid.data(), name, &nameSize, domain, &domainSize, &use));
+    EXPECT_STREQ("Administrators", name);
+    EXPECT_STREQ("BUILTIN", domain);
+    EXPECT_EQ(14u, nameSize);
+    EXPECT_EQ(SidTypeAlias, use);
+}
