@@ -39,6 +39,13 @@ class CEventLogReader : public CErrorInfo {
     // Reads record `recordNumber` and decodes it into `entry`.
     bool ReadEntry(DWORD recordNumber, CEventEntry& entry);
 
+    // The message text of the entry's record, read again from the log; "" on
+    // any failure (what failed is in the status where the platform said why).
+    std::string GetEntryMessageText(CEventEntry entry);
+    std::string GetRecordMessageText(DWORD recordNumber);
+    // The message text of `record`, from its source's message files.
+    std::string GetMessageText(const EVENTLOGRECORD* record);
+
     bool IsOpen() const { return m_LogHandle != nullptr; }
     const std::string& LogName() const { return m_LogName; }
     size_t EntryCount() const { return m_Entries.size(); }

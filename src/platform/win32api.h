@@ -182,6 +182,9 @@ typedef struct SECURITY_ATTRIBUTES {
 #define KEY_ALL_ACCESS 0xF003F
 
 // Modules
+#define DONT_RESOLVE_DLL_REFERENCES 0x00000001
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define ERROR_BAD_EXE_FORMAT 193L
 #define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
@@ -232,6 +235,8 @@ BOOL WINAPI LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name, LPDWORD n
                               LPSTR domainName, LPDWORD domainSize, PSID_NAME_USE use);
 
 // Modules
+HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
+BOOL WINAPI FreeLibrary(HMODULE module);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleNameOrAddress, HMODULE* module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 

@@ -17,6 +17,7 @@ struct Ledger {
     long gdiplusTokens = 0;
     long gdiplusObjects = 0; // graphics and pens
     long eventLogHandles = 0;
+    long modules = 0; // PE files mapped by LoadLibraryExA
 };
 Ledger ledger();
 

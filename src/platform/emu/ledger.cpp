@@ -1,6 +1,7 @@
 // The ledger of platform resources the process holds, and the fault table.
 #include "emu_control.h"
 #include "machine.h"
+#include "module_table.h"
 
 #include <atomic>
 
@@ -36,6 +37,7 @@ Ledger ledger() {
     l.gdiplusTokens = gdiplusTokens;
     l.gdiplusObjects = gdiplusObjects;
     l.eventLogHandles = openEventLogHandles();
+    l.modules = loadedModules();
     return l;
 }
 

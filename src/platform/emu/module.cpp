@@ -1,13 +1,105 @@
-// Native modules of the process: GetModuleHandleExA and GetModuleFileNameA.
+// Modules: the process's own shared objects (GetModuleHandleExA), and PE files
+// mapped for their resources (LoadLibraryExA, FreeLibrary); GetModuleFileNameA
+// for both.
 //
-// A module handle is the base address of a loaded shared object, as an HMODULE
-// is the base address of a loaded image on Windows; its file name is the path it
-// was loaded from.
+// A native module's handle is the base address of a loaded shared object, as an
+// HMODULE is the base address of a loaded image on Windows. A PE file is never
+// run here: LoadLibraryExA maps it read-only and checks its headers, whatever
+// the flags, so a message file's resources can be read and nothing else.
 #include "../win32api.h"
 #include "machine.h"
+#include "module_table.h"
 
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex moduleMutex;
+std::map<HMODULE, std::unique_ptr<emu::MappedModule>> mappedModules;
+
+} // namespace
+
+namespace emu {
+
+MappedModule::~MappedModule() {
+    if (bytes)
+        munmap(const_cast<uint8_t*>(bytes), size);
+}
+
+const MappedModule* findMappedModule(HMODULE module) {
+    std::lock_guard<std::mutex> lock(moduleMutex);
+    auto it = mappedModules.find(module);
+    return it == mappedModules.end() ? nullptr : it->second.get();
+}
+
+long loadedModules() {
+    std::lock_guard<std::mutex> lock(moduleMutex);
+    return static_cast<long>(mappedModules.size());
+}
+
+} // namespace emu
+
+// LoadLibraryExA: maps the PE file `fileName` for its resources. NULL with
+// ERROR_MOD_NOT_FOUND when the file is missing, ERROR_BAD_EXE_FORMAT when it is
+// not a PE image, ERROR_INVALID_PARAMETER for a file handle or no name.
+extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
+    return emu::platformCall<HMODULE>(nullptr, true, [&]() -> HMODULE {
+        if (!fileName || !*fileName || file) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        std::string path = emu::hostPath(fileName);
+        struct stat info = {};
+        int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY);
+        if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            if (fd >= 0)
+                close(fd);
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size),
+                                              PROT_READ, MAP_PRIVATE, fd, 0)
+                                       : MAP_FAILED;
+        close(fd);
+        if (bytes == MAP_FAILED) {
+            SetLastError(ERROR_BAD_EXE_FORMAT);
+            return nullptr;
+        }
+        auto module = std::make_unique<emu::MappedModule>();
+        module->path = fileName;
+        module->bytes = static_cast<const uint8_t*>(bytes);
+        module->size = static_cast<size_t>(info.st_size);
+        module->reader = emu::pe::ResourceReader(module->bytes, module->size);
+        std::string error;
+        if (!module->reader.open(error)) {
+            SetLastError(ERROR_BAD_EXE_FORMAT);
+            return nullptr;
+        }
+        HMODULE handle = reinterpret_cast<HMODULE>(module.get());
+        std::lock_guard<std::mutex> lock(moduleMutex);
+        mappedModules[handle] = std::move(module);
+        return handle;
+    });
+}
+
+// FreeLibrary: unmaps a module LoadLibraryExA mapped. FALSE with
+// ERROR_INVALID_HANDLE for any other handle.
+extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+    std::lock_guard<std::mutex> lock(moduleMutex);
+    if (!mappedModules.erase(module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
 
 // GetModuleHandleExA: only GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS is emulated
 // (the module that holds an address). FALSE with ERROR_INVALID_PARAMETER for
@@ -34,11 +126,16 @@ extern "C" BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR nameOrAddress, HMO
 // as on Windows XP and later. 0 with ERROR_MOD_NOT_FOUND for an unknown module.
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     return emu::platformCall<DWORD>(0, true, [&]() -> DWORD {
-        Dl_info info;
-        if (!module || !dladdr(module, &info) || !info.dli_fname) {
+        std::string mappedPath;
+        if (const emu::MappedModule* mapped = emu::findMappedModule(module))
+            mappedPath = mapped->path;
+        Dl_info info = {};
+        if (mappedPath.empty() && (!module || !dladdr(module, &info) || !info.dli_fname)) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return 0;
         }
+        if (!mappedPath.empty())
+            info.dli_fname = mappedPath.c_str();
         if (size == 0) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return 0;

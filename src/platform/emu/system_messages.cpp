@@ -1,19 +1,9 @@
-// FormatMessageA for the system's own messages (FORMAT_MESSAGE_FROM_SYSTEM).
-//
-// The texts are Windows' own, in English, CR LF included, for the system error
-// codes this machine's programs can meet. Takes FORMAT_MESSAGE_ALLOCATE_BUFFER
-// (the buffer comes from LocalAlloc and is at least `size` bytes) or a caller's
-// buffer of `size` bytes, and FORMAT_MESSAGE_IGNORE_INSERTS; none of these texts
-// has inserts. Returns the characters written, NUL not counted, or 0 with
-// ERROR_MR_MID_NOT_FOUND for a code it has no text for,
-// ERROR_RESOURCE_LANG_NOT_FOUND for a language other than English or neutral,
-// ERROR_INSUFFICIENT_BUFFER when the caller's buffer is too small.
+// The system's own message table: Windows' texts, in English, CR LF included,
+// for the system error codes this machine's programs can meet. Where Wine's
+// wording differs, these are Windows'.
 #include "../win32api.h"
-#include "machine.h"
 
-#include <cstring>
 #include <map>
-#include <string>
 
 namespace {
 
@@ -39,13 +29,6 @@ const std::map<DWORD, const char*> kSystemMessages = {
     {1722, "The RPC server is unavailable.\r\n"},
 };
 
-const DWORD kResourceLangNotFound = 1815;
-
-bool isEnglishOrNeutral(DWORD language) {
-    WORD primary = language & 0x3FF;
-    return language == 0 || primary == LANG_NEUTRAL || primary == 0x09;
-}
-
 } // namespace
 
 namespace emu {
@@ -55,41 +38,3 @@ const char* systemMessage(DWORD code) {
     return it == kSystemMessages.end() ? nullptr : it->second;
 }
 } // namespace emu
-
-extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId,
-                                       DWORD languageId, LPSTR buffer, DWORD size,
-                                       va_list* arguments) {
-    return emu::platformCall<DWORD>(0, true, [&]() -> DWORD {
-        if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || (flags & FORMAT_MESSAGE_FROM_STRING) ||
-            !buffer) {
-            // Module message tables come with LoadLibraryExA's resource reader.
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
-        if (!isEnglishOrNeutral(languageId)) {
-            SetLastError(kResourceLangNotFound);
-            return 0;
-        }
-        const char* text = emu::systemMessage(messageId);
-        if (!text) {
-            SetLastError(ERROR_MR_MID_NOT_FOUND);
-            return 0;
-        }
-        DWORD length = static_cast<DWORD>(std::strlen(text));
-        if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-            DWORD bytes = length + 1 > size ? length + 1 : size;
-            auto* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, bytes));
-            if (!block)
-                return 0;
-            std::memcpy(block, text, length + 1);
-            *reinterpret_cast<char**>(buffer) = block;
-            return length;
-        }
-        if (length + 1 > size) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return 0;
-        }
-        std::memcpy(buffer, text, length + 1);
-        return length;
-    });
-}

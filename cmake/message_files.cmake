@@ -1,0 +1,35 @@
+# Message files: resource-only PE DLLs built from .mc sources with the mingw
+# message compiler and resource compiler. The 32-bit ones go to the bundled
+# machine's C:\Windows\System32; 64-bit ones, which a 64-bit Wine can load, to
+# the build folder for the conformance probes.
+set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication)
+
+function(kestrin_message_dll name arch outdir outvar)
+  set(work ${CMAKE_BINARY_DIR}/messages-work/${arch}/${name})
+  set(dll ${outdir}/${name}.dll)
+  file(MAKE_DIRECTORY ${work} ${outdir})
+  add_custom_command(
+    OUTPUT ${dll}
+    COMMAND ${arch}-w64-mingw32-windmc -h ${work} -r ${work}
+            ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc
+    COMMAND ${arch}-w64-mingw32-windres -i ${name}.rc -O coff -o ${name}_res.o
+    COMMAND ${arch}-w64-mingw32-gcc -shared -nostdlib -Wl,--entry=0 -o ${dll} ${name}_res.o
+    WORKING_DIRECTORY ${work}
+    DEPENDS ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc
+    COMMENT "Message file ${name}.dll (${arch})"
+    VERBATIM)
+  set(${outvar} ${${outvar}} ${dll} PARENT_SCOPE)
+endfunction()
+
+find_program(KESTRIN_WINDMC i686-w64-mingw32-windmc)
+if(KESTRIN_WINDMC)
+  set(KESTRIN_MESSAGE_DLLS "")
+  foreach(name ${KESTRIN_MESSAGE_SOURCES})
+    kestrin_message_dll(${name} i686
+      ${CMAKE_SOURCE_DIR}/samples/machine/drive_c/Windows/System32 KESTRIN_MESSAGE_DLLS)
+    kestrin_message_dll(${name} x86_64 ${CMAKE_BINARY_DIR}/messages64 KESTRIN_MESSAGE_DLLS)
+  endforeach()
+  add_custom_target(message_files ALL DEPENDS ${KESTRIN_MESSAGE_DLLS})
+else()
+  message(WARNING "i686-w64-mingw32-windmc not found: the bundled machine has no message files")
+endif()

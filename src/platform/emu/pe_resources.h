@@ -1,0 +1,55 @@
+// Reading the resources of a PE file (PE32 or PE32+) without loading it: the
+// headers, the section table and the resource directory, nothing else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emu::pe {
+
+// One resource's bytes, and the language it was found under.
+struct Resource {
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    uint16_t language = 0;
+};
+
+class ResourceReader {
+public:
+    // `bytes` is the whole file, which must outlive the reader.
+    ResourceReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+
+    // Checks the headers and finds the resource directory. False, with `error`,
+    // for a file that is not a PE image; a PE without resources is fine.
+    bool open(std::string& error);
+
+    // The languages under resource type `type`, name `id`, in directory order.
+    std::vector<uint16_t> languages(uint32_t type, uint32_t id) const;
+
+    // The resource of `type`, `id` and `language`.
+    bool find(uint32_t type, uint32_t id, uint16_t language, Resource& resource) const;
+
+private:
+    // The bytes at a relative virtual address, or null when they lie outside
+    // the file.
+    const uint8_t* atRva(uint32_t rva, uint32_t length) const;
+    // The directory entry for `id` in the directory at `directory` (an offset in
+    // the resource section); returns its offset-to-data field.
+    bool entry(uint32_t directory, uint32_t id, uint32_t& target) const;
+    const uint8_t* inResources(uint32_t offset, uint32_t length) const;
+
+    struct Section {
+        uint32_t virtualAddress, virtualSize, rawOffset, rawSize;
+    };
+    const uint8_t* bytes_;
+    size_t size_;
+    std::vector<Section> sections_;
+    uint32_t resourceRva_ = 0, resourceSize_ = 0;
+};
+
+// One message of a RT_MESSAGETABLE resource, as UTF-16.
+bool findMessage(const Resource& table, uint32_t id, std::u16string& text);
+
+} // namespace emu::pe

@@ -1,0 +1,147 @@
+// Message texts from the sources' message files, on the bundled machine and on
+// machines made here.
+#include "log_machine.h"
+#include "src/eventlog/CEventLogReader.h"
+#include "src/platform/emu/emu_control.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+// The bundled machine with one more System source whose records the test writes.
+class MessageText : public ::testing::Test {
+protected:
+    void SetUp() override { before_ = emu::ledger(); }
+    void TearDown() override {
+        emu::Ledger after = emu::ledger();
+        EXPECT_EQ(before_.modules, after.modules) << "a message file stayed loaded";
+        EXPECT_EQ(before_.registryKeys, after.registryKeys);
+        EXPECT_EQ(before_.localBlocks, after.localBlocks);
+        EXPECT_EQ(before_.eventLogHandles, after.eventLogHandles);
+    }
+
+    // The message text of each of the log's records, newest first.
+    static std::vector<std::string> texts(const std::string& log, size_t count) {
+        CEventLogReader reader;
+        EXPECT_TRUE(reader.Open(log, ""));
+        reader.ReadEntries(static_cast<DWORD>(count), true);
+        std::vector<std::string> out;
+        for (size_t i = 0; i < count; ++i)
+            out.push_back(reader.GetEntryMessageText(reader.GetEntry(static_cast<int32_t>(i))));
+        return out;
+    }
+
+    emu::Ledger before_;
+};
+
+std::string sampleDll(const std::string& name) {
+    std::ifstream in(std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/System32/" + name,
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void addSource(TestMachine& machine, const std::string& source, const std::string& files) {
+    HKEY key = nullptr;
+    std::string path = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + source;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(files.c_str()),
+                   static_cast<DWORD>(files.size() + 1));
+    RegCloseKey(key);
+}
+
+emu::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
+                              std::vector<std::u16string> strings) {
+    emu::evt::RecordSpec spec = sampleRecord(1, source);
+    spec.eventId = id;
+    spec.strings = std::move(strings);
+    return spec;
+}
+
+} // namespace
+
+TEST_F(MessageText, TheBundledLogsReadAsTheirSourcesWordThem) {
+    TestMachine machine(KESTRIN_SAMPLE_MACHINE);
+    std::vector<std::string> system = texts("System", 3);
+    EXPECT_EQ("The time service is now synchronizing the system time with time.windows.com,0x9 "
+              "(ntp.m|0x9|0.0.0.0:123->203.0.113.10:123) (1).\r\n",
+              system[0]);
+    EXPECT_EQ("The Windows Defender Antivirus Network Inspection Service: \xdc"
+              "berwachung der Netzwerkaktivit\xe4t service entered the stopped state.\r\n",
+              system[1]);
+    EXPECT_EQ("The system detected an address conflict for IP address 192.168.1.40 with the "
+              "system\r\nhaving network hardware address 00:1A:2B:3C:4D:5E. Network operations "
+              "on this system may be\r\ndisrupted as a result.\r\n",
+              system[2])
+        << "an empty first string";
+
+    std::vector<std::string> application = texts("Application", 2);
+    EXPECT_EQ("Test record: first string [], second string [the first insertion string is "
+              "empty], 100% done.",
+              application[0])
+        << "%0 ends the text without a line break";
+    EXPECT_EQ("The log Caf\xe9 log \x97 \xe9\xf1 could not be read (, attempt ).\r\n",
+              application[1])
+        << "inserts past the record's strings come out empty";
+}
+
+TEST_F(MessageText, EachListedFileIsTriedThenTheSystemsTable) {
+    LogMachine machine;
+    for (const char* dll : {"kservice.dll", "ksystem.dll"})
+        machine.writeFile(std::string("drive_c/Windows/System32/") + dll, sampleDll(dll));
+    addSource(machine, "Two Files",
+              "%SystemRoot%\\System32\\missing.dll;%SystemRoot%\\System32\\kservice.dll;"
+              "%SystemRoot%\\System32\\ksystem.dll");
+    addSource(machine, "Nowhere", "%SystemRoot%\\System32\\missing.dll");
+    machine.writeLog("System", {recordOf(u"Two Files", 0xC0001B58, {u"Spooler", u"gone"}),
+                                recordOf(u"Two Files", 6, {}),
+                                recordOf(u"Two Files", 0x1234, {}),
+                                recordOf(u"Nowhere", 6, {}), recordOf(u"Unknown", 6, {})});
+    CEventLogReader reader;
+    ASSERT_TRUE(reader.Open("System", ""));
+    EXPECT_EQ("The Spooler service failed to start due to the following error: \r\ngone\r\n",
+              reader.GetRecordMessageText(1))
+        << "found in the third file of the list";
+    EXPECT_EQ("The handle is invalid.\r\n", reader.GetRecordMessageText(2))
+        << "no file has id 6: the system's table";
+    EXPECT_FALSE(reader.GetStatus(nullptr));
+
+    EXPECT_EQ("", reader.GetRecordMessageText(3)) << "nobody has id 0x1234";
+    int32_t status = 0;
+    reader.GetStatus(&status);
+    EXPECT_EQ(2, status);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), reader.CaptureLastError());
+
+    CEventLogReader other;
+    ASSERT_TRUE(other.Open("System", ""));
+    EXPECT_EQ("", other.GetRecordMessageText(4)) << "no file loads: nothing asked";
+    EXPECT_EQ("", other.GetRecordMessageText(5)) << "no registry key for the source";
+    EXPECT_FALSE(other.GetStatus(nullptr));
+    other.Close();
+    EXPECT_EQ("", other.GetRecordMessageText(1));
+}
+
+TEST_F(MessageText, AnExpandedPathLongerThanMaxPathIsUsedWhole) {
+    LogMachine machine;
+    std::string folder(200, 'd');
+    std::string deeper(120, 'e');
+    machine.writeFile("drive_c/" + folder + "/" + deeper + "/kservice.dll",
+                      sampleDll("kservice.dll"));
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    std::string value = "C:\\" + folder + "\\" + deeper;
+    RegSetValueExA(key, "KESTRIN_LONG_DIR", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+    addSource(machine, "Long", "%KESTRIN_LONG_DIR%\\kservice.dll");
+    machine.writeLog("System", {recordOf(u"Long", 0x40001B7D, {u"Spooler", u"running"})});
+    CEventLogReader reader;
+    ASSERT_TRUE(reader.Open("System", ""));
+    EXPECT_EQ("The Spooler service entered the running state.\r\n", reader.GetRecordMessageText(1));
+}
