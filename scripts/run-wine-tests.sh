@@ -39,6 +39,24 @@ status=$?
 report $status "INI conformance ($(wc -l <"$work/ini/wine.txt") cases equal)"
 [ $status -eq 0 ] || cat "$work/ini/diff.txt"
 
+# Messages: the same ids and strings from the same message files (the samples,
+# 32- and 64-bit, real test files, and Wine's own DLLs with message tables).
+wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+[ -d "$wine_dlls" ] || wine_dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+message_files=("$PWD"/build/posix/messages64/*.dll "$PWD"/samples/machine/drive_c/Windows/System32/knetwork.dll
+  "$PWD"/tests/data/winevtkb_wrc_test.dll "$PWD"/tests/data/plaso_wrc-test-wevt_template.dll
+  "$wine_dlls"/kernelbase.dll "$wine_dlls"/mferror.dll "$wine_dlls"/wininet.dll)
+wine_names=()
+for f in "${message_files[@]}"; do wine_names+=("$(wine_path "$f")"); done
+"$posix/tests/conformance/message_probe" "${message_files[@]}" >"$work/msg-emu.txt"
+"$WINE" "$win/tests/conformance/message_probe.exe" "${wine_names[@]}" 2>/dev/null | tr -d '\r' \
+  >"$work/msg-wine.txt"
+diff -u "$work/msg-wine.txt" "$work/msg-emu.txt" >"$work/msg.diff"
+status=$?
+grep -q 'kernelbase.dll lang 0 .*-> [1-9]' "$work/msg-wine.txt" || status=1
+report $status "message formatting conformance ($(wc -l <"$work/msg-wine.txt") cases equal)"
+[ $status -eq 0 ] || cat "$work/msg.diff"
+
 # Registry: a hive the emulation wrote imports into Wine's registry unchanged.
 mkdir -p "$work/reg/registry"
 KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" write

@@ -47,6 +47,8 @@ fuzz() { # target, corpus: about 30 seconds on a copy of the seed corpus
 }
 step "fuzz build (clang, ASan, UBSan)" build fuzz
 step "fuzz the event log reading (30 s)" fuzz evt_fuzz evt
+step "fuzz the PE resource reader (30 s)" fuzz pe_fuzz pe
+step "fuzz message formatting (30 s)" fuzz format_fuzz format
 step "win32 build (the shipped DLL)" build win32
 step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
   src/plugin/exports.txt

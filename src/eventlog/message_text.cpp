@@ -74,8 +74,7 @@ std::string expandPath(const std::string& path) {
 }
 
 // FormatMessageA into a string; false when it formats nothing.
-bool formatMessage(DWORD flags, HMODULE module, DWORD id, ULONG_PTR* arguments,
-                   std::string& text) {
+bool formatMessage(DWORD flags, HMODULE module, DWORD id, ULONG_PTR* arguments, std::string& text) {
     char* buffer = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | flags, module, id, 0,
                                   reinterpret_cast<LPSTR>(&buffer), kMinimumMessageSize,

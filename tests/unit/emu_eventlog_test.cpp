@@ -226,7 +226,8 @@ TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
     DWORD nameSize = sizeof name, domainSize = 7; // "BUILTIN" needs 8
     SID_NAME_USE use;
     SetLastError(0);
-    EXPECT_FALSE(LookupAccountSidA(nullptr, sid.data(), name, &nameSize, domain, &domainSize, &use));
+    EXPECT_FALSE(
+        LookupAccountSidA(nullptr, sid.data(), name, &nameSize, domain, &domainSize, &use));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
     EXPECT_EQ(15u, nameSize);
     EXPECT_EQ(8u, domainSize);

@@ -13,7 +13,7 @@ namespace {
 
 // The bundled machine with one more System source whose records the test writes.
 class MessageText : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { before_ = emu::ledger(); }
     void TearDown() override {
         emu::Ledger after = emu::ledger();
@@ -98,8 +98,7 @@ TEST_F(MessageText, EachListedFileIsTriedThenTheSystemsTable) {
               "%SystemRoot%\\System32\\ksystem.dll");
     addSource(machine, "Nowhere", "%SystemRoot%\\System32\\missing.dll");
     machine.writeLog("System", {recordOf(u"Two Files", 0xC0001B58, {u"Spooler", u"gone"}),
-                                recordOf(u"Two Files", 6, {}),
-                                recordOf(u"Two Files", 0x1234, {}),
+                                recordOf(u"Two Files", 6, {}), recordOf(u"Two Files", 0x1234, {}),
                                 recordOf(u"Nowhere", 6, {}), recordOf(u"Unknown", 6, {})});
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));

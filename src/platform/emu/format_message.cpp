@@ -8,6 +8,8 @@
 // table has; any other language must be there. Not found: 0 and
 // ERROR_MR_MID_NOT_FOUND.
 //
+// A message longer than 64K characters fails with ERROR_INVALID_PARAMETER.
+//
 // Formatting: the text's line breaks come out as CR LF; %n is CR LF, %r CR, %t
 // TAB, %0 ends the text (no line break after it); %1 to %99 take the argument
 // of that number (an array with FORMAT_MESSAGE_ARGUMENT_ARRAY, else a va_list),
@@ -20,7 +22,8 @@
 // Output: the characters written, NUL not counted. With
 // FORMAT_MESSAGE_ALLOCATE_BUFFER the text is in a LocalAlloc block of at least
 // `size` bytes; otherwise ERROR_INSUFFICIENT_BUFFER when `size` bytes do not
-// hold it. An empty result returns 0 and allocates nothing.
+// hold it. An empty result returns 0 with ERROR_NO_WORK_DONE and allocates
+// nothing.
 #include "../win32api.h"
 #include "codepage.h"
 #include "machine.h"
@@ -38,6 +41,10 @@ const char* systemMessage(DWORD code);
 namespace {
 
 const uint32_t kMessageTable = 11; // RT_MESSAGETABLE
+const DWORD kNoWorkDone = 235;     // ERROR_NO_WORK_DONE: the text formatted to nothing
+// The platform's limit on a formatted message: 64K. It also keeps a message
+// file's "%1!999999999s!" from asking for gigabytes.
+const int kMaxOutput = 0xFFFF;
 
 bool loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string& text) {
     const emu::MappedModule* mapped = emu::findMappedModule(module);
@@ -74,7 +81,7 @@ bool loadSystemMessage(DWORD id, DWORD language, std::u16string& text) {
 }
 
 class Arguments {
-public:
+  public:
     Arguments(DWORD flags, va_list* list)
         : array_((flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ? reinterpret_cast<ULONG_PTR*>(list)
                                                          : nullptr),
@@ -89,7 +96,7 @@ public:
         return taken_[number - 1];
     }
 
-private:
+  private:
     ULONG_PTR* array_;
     va_list* list_;
     std::vector<ULONG_PTR> taken_;
@@ -151,7 +158,7 @@ std::u16string formatInsert(const char16_t*& f, int number, Arguments& args) {
             else
                 return u"";
         }
-        if (needed < 0)
+        if (needed < 0 || needed > kMaxOutput)
             return u"";
         if (static_cast<size_t>(needed) < out.size())
             return emu::ansiToWide(std::string(out.data(), needed));
@@ -194,6 +201,8 @@ bool formatText(const std::u16string& text, DWORD flags, Arguments& args, std::u
             if (*f >= u'0' && *f <= u'9')
                 number = number * 10 + (*f++ - u'0');
             out += formatInsert(f, number, args);
+            if (out.size() > static_cast<size_t>(kMaxOutput))
+                return false;
         } else if (c == u'n') {
             out += u"\r\n";
             ++f;
@@ -258,8 +267,10 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messag
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        if (formatted.empty())
+        if (formatted.empty()) {
+            SetLastError(kNoWorkDone);
             return 0;
+        }
         std::string ansi = emu::wideToAnsi(formatted);
         DWORD needed = static_cast<DWORD>(ansi.size() + 1);
         if (allocate) {

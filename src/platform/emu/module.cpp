@@ -65,8 +65,8 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;
         }
-        void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size),
-                                              PROT_READ, MAP_PRIVATE, fd, 0)
+        void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
+                                              MAP_PRIVATE, fd, 0)
                                        : MAP_FAILED;
         close(fd);
         if (bytes == MAP_FAILED) {

@@ -118,7 +118,8 @@ std::vector<uint16_t> ResourceReader::languages(uint32_t type, uint32_t id) cons
     if (!header)
         return found;
     uint32_t count = uint32_t(word(header + 12)) + word(header + 14);
-    const uint8_t* entries = count <= kMaxEntries ? inResources(directory + 16, count * 8) : nullptr;
+    const uint8_t* entries =
+        count <= kMaxEntries ? inResources(directory + 16, count * 8) : nullptr;
     for (uint32_t i = 0; entries && i < count; ++i)
         if (!(dword(entries + 8 * i) & kNamedEntry))
             found.push_back(static_cast<uint16_t>(dword(entries + 8 * i)));
@@ -170,7 +171,8 @@ bool findMessage(const Resource& table, uint32_t id, std::u16string& text) {
                         text += c;
                     }
                 } else { // ANSI (UTF-8 entries are not written by any compiler we meet)
-                    std::string ansi(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), bytes));
+                    std::string ansi(reinterpret_cast<const char*>(p),
+                                     strnlen(reinterpret_cast<const char*>(p), bytes));
                     text = ansiToWide(ansi);
                 }
                 return true;

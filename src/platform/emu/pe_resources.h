@@ -17,7 +17,7 @@ struct Resource {
 };
 
 class ResourceReader {
-public:
+  public:
     // `bytes` is the whole file, which must outlive the reader.
     ResourceReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
 
@@ -31,7 +31,7 @@ public:
     // The resource of `type`, `id` and `language`.
     bool find(uint32_t type, uint32_t id, uint16_t language, Resource& resource) const;
 
-private:
+  private:
     // The bytes at a relative virtual address, or null when they lie outside
     // the file.
     const uint8_t* atRva(uint32_t rva, uint32_t length) const;
