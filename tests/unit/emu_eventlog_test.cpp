@@ -222,8 +222,8 @@ TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
     LogMachine machine;
     std::vector<uint8_t> sid;
     emu::evt::parseSid("S-1-5-32-544", sid);
-    char name[14] = {}, domain[8] = {};
-    DWORD nameSize = sizeof name, domainSize = 7; // "BUILTIN" needs 8
+    char name[15] = {}, domain[8] = {};
+    DWORD nameSize = 14, domainSize = 7; // "Administrators" needs 15, "BUILTIN" 8
     SID_NAME_USE use;
     SetLastError(0);
     EXPECT_FALSE(
