@@ -62,9 +62,9 @@ class BenchMachine {
             << "\"\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\"
                "Service Control Manager]\r\n\"EventMessageFile\"=\"%SystemRoot%\\\\System32\\\\"
                "kservice.dll\"\r\n";
-        fs::copy_file(std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/System32/kservice.dll",
-                      root_ + "/drive_c/Windows/System32/kservice.dll",
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(
+            std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/System32/kservice.dll",
+            root_ + "/drive_c/Windows/System32/kservice.dll", fs::copy_options::overwrite_existing);
         emu::setMachineRoot(root_);
     }
 

@@ -24,6 +24,10 @@ namespace {
 const char* const kUsage =
     "usage: kestrin-host [--module PATH] [--machine DIR] COMMAND\n"
     "  info                            init, getinfo 0..6, dlltype\n"
+    "  entry [--template T] [--log L]  one LastLogEntry\n"
+    "  last  [--template T] [--log L]  one LastNLogs\n"
+    "  watch [--interval S] [--last] [--template T] [--log L]\n"
+    "                                  query again every S seconds until interrupted\n"
     "  settings load FILE SECTION      load an instance's settings and print them\n"
     "  settings save FILE SECTION      save the settings a new instance starts with\n"
     "  paint --value V --width W --height H --out FILE.png\n"
@@ -125,6 +129,88 @@ int runSettings(PluginModule& module, const std::vector<std::string>& args) {
     return printSettings(module, instance.record());
 }
 
+// Gives an instance the template and log asked for. The host reaches an
+// instance's settings only through the exports, so they go through a scratch
+// settings file and load_settings (which, as for any host file, keeps values
+// shorter than two characters out).
+bool applyQuerySettings(PluginModule& module, PluginRecord* record, const std::string* logName,
+                        const std::string* outputTemplate) {
+    if (!logName && !outputTemplate)
+        return true;
+    ScratchFile scratch;
+    if (scratch.path().empty())
+        return false;
+    const char* section = "Query";
+    if (logName)
+        WritePrivateProfileStringA(section, "OpenLog", logName->c_str(), scratch.path().c_str());
+    if (outputTemplate)
+        WritePrivateProfileStringA(section, "ParseString", outputTemplate->c_str(),
+                                   scratch.path().c_str());
+    module.load_settings(record, scratch.path().c_str(), section);
+    for (const std::string* value : {logName, outputTemplate})
+        if (value && value->size() < 2)
+            std::fprintf(stderr,
+                         "kestrin-host: \"%s\" is shorter than two characters; the "
+                         "plugin keeps its own setting\n",
+                         value->c_str());
+    return true;
+}
+
+void sleepSeconds(int seconds) {
+#ifdef _WIN32
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+#else
+    sleep(static_cast<unsigned>(seconds));
+#endif
+}
+
+// entry, last and watch. The first query of a new instance always reads the log,
+// so entry and last print fresh text; watch waits out the five-second throttle.
+int runQuery(PluginModule& module, const std::string& command,
+             const std::vector<std::string>& args) {
+    std::string logName, outputTemplate;
+    bool hasLog = false, hasTemplate = false, batch = command == "last";
+    long interval = 5;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (name == "--template" && hasValue) {
+            outputTemplate = args[++i];
+            hasTemplate = true;
+        } else if (name == "--log" && hasValue) {
+            logName = args[++i];
+            hasLog = true;
+        } else if (name == "--interval" && hasValue && command == "watch") {
+            interval = std::strtol(args[++i].c_str(), nullptr, 10);
+        } else if (name == "--last" && command == "watch") {
+            batch = true;
+        } else {
+            return usageError(command + " does not take " + name);
+        }
+    }
+    if (interval < 1)
+        return usageError("--interval takes a whole number of seconds, 1 or more");
+    Instance instance(module, 1);
+    if (!applyQuerySettings(module, instance.record(), hasLog ? &logName : nullptr,
+                            hasTemplate ? &outputTemplate : nullptr)) {
+        std::fprintf(stderr, "kestrin-host: cannot make a scratch file\n");
+        return 1;
+    }
+    plugin_api::QueryFn query = batch ? module.LastNLogs : module.LastLogEntry;
+    if (command != "watch") {
+        const char* text = query(instance.record());
+        std::fwrite(text, 1, std::strlen(text), stdout);
+        return 0;
+    }
+    for (;;) {
+        const char* text = query(instance.record());
+        std::fwrite(text, 1, std::strlen(text), stdout);
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+        sleepSeconds(static_cast<int>(interval < 5 ? 5 : interval));
+    }
+}
+
 #ifndef _WIN32
 // Paints on an emulated surface of the requested size and saves what repaint
 // left there, alpha included.
@@ -209,6 +295,8 @@ int main(int argc, char** argv) {
         return rest.empty() ? runInfo(module) : usageError("info takes no arguments");
     if (command == "settings")
         return runSettings(module, rest);
+    if (command == "entry" || command == "last" || command == "watch")
+        return runQuery(module, command, rest);
 #ifndef _WIN32
     if (command == "paint")
         return runPaint(module, rest);

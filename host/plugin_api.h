@@ -19,6 +19,7 @@ typedef int(KESTRIN_STDCALL* VisConfigureFn)(int);
 typedef PluginRecord*(KESTRIN_STDCALL* DllStartupFn)(int, int);
 typedef int(KESTRIN_STDCALL* DllShutdownFn)(PluginRecord*);
 typedef int(KESTRIN_STDCALL* SettingsFn)(PluginRecord*, const char*, const char*);
+typedef char*(KESTRIN_STDCALL* QueryFn)(PluginRecord*);
 // deviceContext, ignored, valueText, width, height
 typedef int(KESTRIN_STDCALL* RepaintFn)(void*, int, const char*, int, int);
 } // namespace plugin_api

@@ -30,6 +30,8 @@ PluginModule::PluginModule(const std::string& path) {
     load_settings = get<plugin_api::SettingsFn>("load_settings");
     save_settings = get<plugin_api::SettingsFn>("save_settings");
     repaint = get<plugin_api::RepaintFn>("repaint");
+    LastLogEntry = get<plugin_api::QueryFn>("LastLogEntry");
+    LastNLogs = get<plugin_api::QueryFn>("LastNLogs");
 }
 
 PluginModule::~PluginModule() {
@@ -57,7 +59,7 @@ void* PluginModule::symbol(const char* name) {
 
 bool PluginModule::complete() const {
     return init && getparam && getinfo && dlltype && vis_configure && dllstartup && dllshutdown &&
-           load_settings && save_settings && repaint;
+           load_settings && save_settings && repaint && LastLogEntry && LastNLogs;
 }
 
 std::string defaultModulePath() {

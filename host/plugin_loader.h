@@ -31,6 +31,8 @@ class PluginModule {
     plugin_api::SettingsFn load_settings = nullptr;
     plugin_api::SettingsFn save_settings = nullptr;
     plugin_api::RepaintFn repaint = nullptr;
+    plugin_api::QueryFn LastLogEntry = nullptr;
+    plugin_api::QueryFn LastNLogs = nullptr;
 
     // True when every export above was found.
     bool complete() const;

@@ -234,6 +234,11 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD s
 BOOL WINAPI LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name, LPDWORD nameSize,
                               LPSTR domainName, LPDWORD domainSize, PSID_NAME_USE use);
 
+// Time and code pages
+void WINAPI GetSystemTimeAsFileTime(PFILETIME systemTime);
+UINT WINAPI GetACP(void);
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+
 // Modules
 HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE module);

@@ -8,6 +8,7 @@
 #include "../config/settings_location.h"
 #include "CLogMonitor.h"
 #include "line_painting.h"
+#include "log_queries.h"
 #include "module_state.h"
 #include "monitor_settings.h"
 
@@ -39,6 +40,19 @@ const char* infoText(unsigned code) {
     default:
         return "";
     }
+}
+
+char* runQuery(CLogMonitor* monitor, void (*refresh)(CLogMonitor&)) noexcept {
+    static char nothing[1] = "";
+    if (!IsLiveMonitor(monitor))
+        return nothing;
+    try {
+        monitor->TakeBackResult();
+        if (IsRefreshDue(*monitor))
+            refresh(*monitor);
+    } catch (...) {
+    }
+    return monitor->HandOutResult();
 }
 
 } // namespace
@@ -105,6 +119,17 @@ int WINAPI save_settings(CLogMonitor* monitor, const char* fileName, const char*
             SaveMonitorSettings(*monitor, fileName, section);
         return 0;
     });
+}
+
+// The text functions. A refresh computes its text aside and adopts it whole, so
+// a failure on the way (out of memory) leaves the record with the text it had,
+// and that is what the host gets.
+char* WINAPI LastLogEntry(CLogMonitor* monitor) {
+    return runQuery(monitor, RefreshNewestEntry);
+}
+
+char* WINAPI LastNLogs(CLogMonitor* monitor) {
+    return runQuery(monitor, RefreshNewestEntries);
 }
 
 int WINAPI repaint(HDC deviceContext, int /*ignored*/, const char* valueText, int width,

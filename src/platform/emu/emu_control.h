@@ -26,6 +26,11 @@ Ledger ledger();
 void setMachineRoot(const std::string& dir);
 std::string machineRoot();
 
+// The clock GetSystemTimeAsFileTime reads: the host's, or one a test sets, in
+// seconds since 1970-01-01 UTC.
+void setClock(int64_t unixSeconds);
+void useRealClock();
+
 // Maps a Windows path to the host path that holds it (see machine.cpp).
 std::string hostPath(const std::string& windowsPath);
 

@@ -100,6 +100,7 @@ void setMachineRoot(const std::string& dir) {
         rootChosen = true;
     }
     resetRegistry();
+    resetCodePage();
 }
 
 std::string hostPath(const std::string& windowsPath) {

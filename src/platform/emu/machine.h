@@ -26,6 +26,7 @@ std::string machineRoot();
 
 // Called when the machine root changes, so cached state is dropped.
 void resetRegistry();
+void resetCodePage();
 
 // Resource counts behind emu::ledger().
 void countLocalBlock(long delta);

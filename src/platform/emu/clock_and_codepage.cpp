@@ -1,0 +1,89 @@
+// The system clock and the machine's ANSI code page.
+//
+// GetSystemTimeAsFileTime: the host's clock, or the one emu::setClock set, in
+// 100-nanosecond units since 1601-01-01 UTC.
+// GetACP: HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage, value ACP; 1252
+// when absent; read once per machine, as Windows reads it when it starts. IsDBCSLeadByte: whether a
+// byte starts a two-byte character in that code page (932, 936, 949 and 950 have lead bytes; others
+// none).
+#include "../win32api.h"
+#include "emu_control.h"
+#include "machine.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::atomic<bool> clockSet{false};
+std::atomic<int> cachedCodePage{0}; // read once per machine, as Windows reads it at boot
+std::atomic<int64_t> clockSeconds{0};
+const int64_t kUnixEpochIn100ns = 116444736000000000LL;
+
+UINT readCodePage() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return 1252;
+    char data[16] = {};
+    DWORD size = sizeof data - 1, type = 0;
+    LSTATUS status =
+        RegQueryValueExA(key, "ACP", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    UINT page = status == ERROR_SUCCESS ? static_cast<UINT>(std::strtoul(data, nullptr, 10)) : 0;
+    return page ? page : 1252;
+}
+
+} // namespace
+
+namespace emu {
+void resetCodePage() {
+    cachedCodePage = 0;
+}
+
+void setClock(int64_t unixSeconds) {
+    clockSeconds = unixSeconds;
+    clockSet = true;
+}
+void useRealClock() {
+    clockSet = false;
+}
+} // namespace emu
+
+extern "C" void WINAPI GetSystemTimeAsFileTime(PFILETIME systemTime) {
+    int64_t ticks;
+    if (clockSet) {
+        ticks = clockSeconds * 10000000LL + kUnixEpochIn100ns;
+    } else {
+        auto since = std::chrono::system_clock::now().time_since_epoch();
+        ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100 +
+                kUnixEpochIn100ns;
+    }
+    systemTime->dwLowDateTime = static_cast<DWORD>(ticks);
+    systemTime->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+}
+
+extern "C" UINT WINAPI GetACP(void) {
+    int page = cachedCodePage;
+    if (page == 0) {
+        page =
+            static_cast<int>(emu::platformCall<UINT>(1252, false, [] { return readCodePage(); }));
+        cachedCodePage = page;
+    }
+    return static_cast<UINT>(page);
+}
+
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) {
+    switch (GetACP()) {
+    case 932:
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+        return c >= 0x81 && c <= 0xFE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,20 @@
+// The language runtime's 64-bit local-time conversion, which honours TZ. The
+// two runtimes spell it differently; this is the one place that asks which.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// False for a negative time or one the runtime cannot convert.
+inline bool LocalTime64(int64_t seconds, std::tm& local) {
+    if (seconds < 0)
+        return false;
+#ifdef _WIN32
+    __time64_t t = seconds;
+    return _localtime64_s(&local, &t) == 0;
+#else
+    std::time_t t = static_cast<std::time_t>(seconds);
+    tzset();
+    return localtime_r(&t, &local) != nullptr;
+#endif
+}
