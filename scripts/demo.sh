@@ -6,10 +6,24 @@ bash scripts/install-deps.sh posix
 cmake --preset posix >/dev/null
 cmake --build build/posix >/dev/null
 host=build/posix/kestrin-host
+# The plugin's text is in the machine's ANSI code page (1252); the terminal's is UTF-8.
+show() { iconv -f CP1252 -t UTF-8 | tr -d '\r'; }
 machine=samples/machine
 
 echo "== kestrin-host info"
 "$host" --machine "$machine" info
+
+echo
+echo "== the newest entry of the System log (LastLogEntry, template \"%1 - %2\")"
+"$host" --machine "$machine" entry | show
+
+echo
+echo "== the newest 25 entries of the System log (LastNLogs), one per line"
+"$host" --machine "$machine" last --template '%4  %5  %1: %2' | show
+
+echo
+echo "== the newest entry of the Application log, with its account"
+"$host" --machine "$machine" entry --log Application --template '%4 %5 %1 (%6@%7): %2\n' | show
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

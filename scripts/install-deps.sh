@@ -4,8 +4,10 @@
 set -euo pipefail
 what=${1:-all}
 
+# The message files of the bundled machine are built with the mingw tools.
 posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev clang
-                libclang-rt-14-dev)
+                libclang-rt-14-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+                gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix)
 windows_packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
                   googletest wine wine64 wine32:i386 xvfb xauth imagemagick)
