@@ -5,6 +5,7 @@
 // Logs of 100, 10,000 and 1,000,000 records are written once into a temporary
 // machine; each benchmark then opens the System log as a refresh does.
 #include "src/eventlog/CEventLogReader.h"
+#include "src/plugin/CLogMonitor.h"
 #include "src/platform/emu/emu_control.h"
 #include "src/platform/emu/evt_file.h"
 
@@ -118,8 +119,44 @@ void BM_MessageTextsOfNewest25(benchmark::State& state) {
     }
 }
 
+extern "C" {
+CLogMonitor* dllstartup(int hostValue, int loadOwnSettings);
+int dllshutdown(CLogMonitor* monitor);
+char* LastLogEntry(CLogMonitor* monitor);
+char* LastNLogs(CLogMonitor* monitor);
+}
+
+// One refreshing query through the export, as the host makes it every few
+// seconds: the clock moves on five seconds each time so that every call reads.
+// Argument 0 is the bundled machine's System log.
+void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*)) {
+    if (state.range(0) == 0)
+        emu::setMachineRoot(KESTRIN_SAMPLE_MACHINE);
+    else
+        machine().useLog(state.range(0));
+    CLogMonitor* monitor = dllstartup(0, 0);
+    monitor->m_OpenLog = "System";
+    monitor->m_ParseString = "%1 - %2";
+    int64_t now = 1800000000;
+    for (auto _ : state) {
+        emu::setClock(now += 5);
+        benchmark::DoNotOptimize(query(monitor));
+    }
+    dllshutdown(monitor);
+    emu::useRealClock();
+}
+
+void BM_LastLogEntry(benchmark::State& state) {
+    runQuery(state, LastLogEntry);
+}
+void BM_LastNLogs(benchmark::State& state) {
+    runQuery(state, LastNLogs);
+}
+
 } // namespace
 
+BENCHMARK(BM_LastLogEntry)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK(BM_LastNLogs)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_MessageTextsOfNewest25)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest25)->Arg(100)->Arg(10000)->Arg(1000000);

@@ -37,18 +37,25 @@ std::string replaceAll(const std::string& text, const std::string& pattern,
     std::string out;
     out.reserve(text.size());
     size_t i = 0;
-    while (i < text.size()) {
-        if (text.compare(i, pattern.size(), pattern) == 0) {
-            out += value;
-            i += pattern.size();
-            continue;
+    for (;;) {
+        size_t match = text.find(pattern, i);
+        if (match == std::string::npos) {
+            out.append(text, i, std::string::npos);
+            return out;
         }
-        size_t step =
-            leads.isLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-        out.append(text, i, step);
-        i += step;
+        // Step over whole characters up to the match: a match that begins on a
+        // trail byte is no match.
+        size_t at = i;
+        while (at < match)
+            at +=
+                leads.isLead(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+        out.append(text, i, at - i);
+        i = at;
+        if (at != match)
+            continue;
+        out += value;
+        i += pattern.size();
     }
-    return out;
 }
 
 std::string dateText(int64_t seconds) {

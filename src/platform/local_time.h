@@ -13,8 +13,9 @@ inline bool LocalTime64(int64_t seconds, std::tm& local) {
     __time64_t t = seconds;
     return _localtime64_s(&local, &t) == 0;
 #else
+    // TZ is read when the process first converts a time (tzset), as the Windows
+    // runtime reads it; a program that changes TZ later calls tzset itself.
     std::time_t t = static_cast<std::time_t>(seconds);
-    tzset();
     return localtime_r(&t, &local) != nullptr;
 #endif
 }

@@ -25,13 +25,18 @@ class FormatEntryTest : public ::testing::Test {
         const char* tz = std::getenv("TZ");
         savedTz_ = tz ? tz : "";
         hadTz_ = tz != nullptr;
-        setenv("TZ", "UTC0", 1);
+        setZone("UTC0");
     }
     void TearDown() override {
         if (hadTz_)
             setenv("TZ", savedTz_.c_str(), 1);
         else
             unsetenv("TZ");
+        tzset();
+    }
+    static void setZone(const char* zone) {
+        setenv("TZ", zone, 1);
+        tzset();
     }
     TestMachine machine_; // code page 1252 unless a test writes another
     std::string savedTz_;
@@ -57,12 +62,12 @@ TEST_F(FormatEntryTest, ExpandsEverySequenceInOrder) {
 
 TEST_F(FormatEntryTest, DatesComeFromTheLocalTimeZone) {
     CEventEntry entry = sampleEntry();
-    setenv("TZ", "CET-1", 1);
+    setZone("CET-1");
     EXPECT_EQ("01/03/05, 10:05:03", FormatEntry(entry, "", "%4"));
     entry.m_TimeGenerated = -1;
     EXPECT_EQ("[]", FormatEntry(entry, "", "[%4]"));
     entry.m_TimeGenerated = 2147483648LL; // after 2038
-    setenv("TZ", "UTC0", 1);
+    setZone("UTC0");
     EXPECT_EQ("19/01/38, 03:14:08", FormatEntry(entry, "", "%4"));
 }
 

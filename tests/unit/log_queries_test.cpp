@@ -141,6 +141,7 @@ TEST_F(LogQueries, TheRealRecordReadsThroughTheWholeRoad) {
     std::memcpy(file.data() + 192, eof, sizeof eof);
     machine_.writeLogBytes("System", file);
     setenv("TZ", "UTC0", 1);
+    tzset();
     PluginRecord* monitor = start("System", "%1|%3|%4|%5|%6|%2");
     EXPECT_STREQ("LoadPerf|0x400003E8|11/11/10, 01:10:17|Information|N/A|",
                  module_.LastLogEntry(monitor))
