@@ -12,6 +12,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "machine_win.h"
+#include <fcntl.h>
 #include <io.h>
 #else
 #include "../src/platform/emu/emu_control.h"
@@ -252,6 +254,8 @@ int runPaint(PluginModule& module, const std::vector<std::string>& args) {
 
 } // namespace
 
+int runCommand(PluginModule& module, const std::vector<std::string>& args);
+
 int main(int argc, char** argv) {
     std::string modulePath = defaultModulePath();
     std::string machine;
@@ -273,8 +277,15 @@ int main(int argc, char** argv) {
         return usageError("no command");
 
 #ifdef _WIN32
-    if (!machine.empty())
-        return usageError("--machine is not available on Windows yet; the real machine is used");
+    // Wine stands in for the machine: it is given the machine's registry and
+    // drive C:, and the plugin's event log calls read the machine's .evt files.
+    if (!machine.empty()) {
+        std::string error;
+        if (!installMachine(machine, error)) {
+            std::fprintf(stderr, "kestrin-host: %s\n", error.c_str());
+            return 1;
+        }
+    }
 #else
     if (machine.empty()) {
         const char* env = std::getenv("KESTRIN_MACHINE");
@@ -289,6 +300,32 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+#ifdef _WIN32
+    // The text goes out byte for byte: no CR added before a line feed.
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (!machine.empty()) {
+        auto plugin = static_cast<HMODULE>(module.nativeHandle());
+        if (redirectEventLogImports(plugin) != 5) {
+            std::fprintf(stderr,
+                         "kestrin-host: the module does not import the five event log calls\n");
+            return 1;
+        }
+        trackModuleResources(plugin);
+    }
+#endif
+    int status = runCommand(module, args);
+#ifdef _WIN32
+    // Every instance is shut down by now: the module must hold nothing.
+    std::string held = heldResources();
+    if (!held.empty()) {
+        std::fprintf(stderr, "kestrin-host: the plugin still holds %s\n", held.c_str());
+        return status ? status : 3;
+    }
+#endif
+    return status;
+}
+
+int runCommand(PluginModule& module, const std::vector<std::string>& args) {
     std::string command = args[0];
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "info")

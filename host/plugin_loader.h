@@ -16,6 +16,7 @@ class PluginModule {
 
     bool loaded() const { return handle_ != nullptr; }
     const std::string& error() const { return error_; }
+    void* nativeHandle() const { return handle_; }
 
     // The export `name`, or null (with error() saying so).
     void* symbol(const char* name);

@@ -17,6 +17,7 @@
 #include "../win32api.h"
 #include "emu_control.h"
 #include "evt_file.h"
+#include "evt_read.h"
 #include "machine.h"
 
 #include <cstring>
@@ -53,9 +54,7 @@ struct MappedLog {
 
 struct LogHandle {
     std::shared_ptr<MappedLog> log;
-    bool positioned = false; // has a record been read through this handle?
-    uint32_t lastNumber = 0; // the last record read, and where it is
-    uint32_t lastOffset = 0;
+    emu::evt::ReadPosition position;
 };
 
 std::mutex logMutex;
@@ -154,40 +153,6 @@ std::shared_ptr<MappedLog> mapLog(const std::string& path) {
 LogHandle* lookup(HANDLE handle) {
     auto* h = static_cast<LogHandle*>(handle);
     return openHandles.count(h) ? h : nullptr;
-}
-
-// The offset of record `number`, walking from the nearest record whose place
-// is known. False for a damaged file.
-bool findRecord(const MappedLog& log, const LogHandle& handle, uint32_t number, uint32_t& offset) {
-    const emu::evt::Layout& layout = log.layout;
-    emu::evt::LogImage image = log.image();
-    uint32_t newest = layout.nextNumber - 1;
-    uint32_t fromOldest = number - layout.oldestNumber;
-    uint32_t fromNewest = newest - number;
-    uint32_t from = 0, at = 0;
-    bool forwards;
-    if (handle.positioned && std::min(number - handle.lastNumber, handle.lastNumber - number) <
-                                 std::min(fromOldest, fromNewest)) {
-        at = handle.lastOffset;
-        from = handle.lastNumber;
-        forwards = number - handle.lastNumber < handle.lastNumber - number;
-    } else if (fromOldest <= fromNewest) {
-        at = layout.beginOffset;
-        from = layout.oldestNumber;
-        forwards = true;
-    } else {
-        if (!image.previousOffset(layout, layout.eofOffset, at))
-            return false;
-        from = newest;
-        forwards = false;
-    }
-    while (from != number) {
-        if (!(forwards ? image.nextOffset(layout, at, at) : image.previousOffset(layout, at, at)))
-            return false;
-        from += forwards ? 1 : -1;
-    }
-    offset = at; // its number is checked when the record is read
-    return true;
 }
 
 } // namespace
@@ -300,77 +265,12 @@ extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD rec
             SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
             return FALSE;
         }
-        const emu::evt::Layout& layout = log.layout;
-        emu::evt::LogImage image = log.image();
-        uint32_t newest = layout.nextNumber - 1;
-
-        uint32_t number, offset;
-        if (seek) {
-            if (layout.empty() || recordOffset - layout.oldestNumber >= layout.count()) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return FALSE;
-            }
-            number = recordOffset;
-            if (!findRecord(log, *handle, number, offset)) {
-                SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-                return FALSE;
-            }
-        } else if (!handle->positioned) {
-            if (layout.empty()) {
-                SetLastError(ERROR_HANDLE_EOF);
-                return FALSE;
-            }
-            number = forwards ? layout.oldestNumber : newest;
-            offset = layout.beginOffset;
-            if (backwards && !image.previousOffset(layout, layout.eofOffset, offset)) {
-                SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-                return FALSE;
-            }
-        } else {
-            if (forwards ? handle->lastNumber == newest
-                         : handle->lastNumber == layout.oldestNumber) {
-                SetLastError(ERROR_HANDLE_EOF);
-                return FALSE;
-            }
-            number = handle->lastNumber + (forwards ? 1 : -1);
-            bool stepped = forwards ? image.nextOffset(layout, handle->lastOffset, offset)
-                                    : image.previousOffset(layout, handle->lastOffset, offset);
-            if (!stepped) {
-                SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-                return FALSE;
-            }
-        }
-
-        auto* out = static_cast<uint8_t*>(buffer);
-        std::vector<uint8_t> stored, converted;
-        for (;;) {
-            if (!image.storedRecord(layout, offset, stored) ||
-                !emu::evt::convertToAnsi(stored, converted) ||
-                reinterpret_cast<const EVENTLOGRECORD*>(stored.data())->RecordNumber != number) {
-                if (*bytesRead)
-                    break; // hand over what was read; the next read meets the damage
-                SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-                return FALSE;
-            }
-            if (converted.size() > bytesToRead - *bytesRead) {
-                if (*bytesRead)
-                    break;
-                *minBytesNeeded = static_cast<DWORD>(converted.size());
-                SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                return FALSE;
-            }
-            std::memcpy(out + *bytesRead, converted.data(), converted.size());
-            *bytesRead += static_cast<DWORD>(converted.size());
-            handle->positioned = true;
-            handle->lastNumber = number;
-            handle->lastOffset = offset;
-            if (forwards ? number == newest : number == layout.oldestNumber)
-                break;
-            bool stepped = forwards ? image.nextOffset(layout, offset, offset)
-                                    : image.previousOffset(layout, offset, offset);
-            if (!stepped)
-                break;
-            number += forwards ? 1 : -1;
+        DWORD error = emu::evt::readRecords(log.image(), log.layout, handle->position, readFlags,
+                                            recordOffset, static_cast<uint8_t*>(buffer),
+                                            bytesToRead, *bytesRead, *minBytesNeeded);
+        if (error) {
+            SetLastError(error);
+            return FALSE;
         }
         return TRUE;
     });

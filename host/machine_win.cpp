@@ -1,0 +1,327 @@
+#include "machine_win.h"
+
+#include "../src/platform/emu/evt_file.h"
+#include "../src/platform/emu/evt_read.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace {
+
+bool runAndWait(std::string commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code == 0;
+}
+
+bool copyTree(const std::string& from, const std::string& to, std::string& error) {
+    CreateDirectoryA(to.c_str(), nullptr);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    bool ok = true;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string source = from + "\\" + name, target = to + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copyTree(source, target, error) && ok;
+        else if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+            error = "cannot copy " + source + " to " + target;
+            ok = false;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return ok;
+}
+
+// One log file as read when it was opened, and a handle's place in it.
+struct LogFile {
+    std::vector<uint8_t> bytes;
+    emu::evt::Layout layout;
+    bool damaged = true;
+};
+struct LogHandle {
+    std::shared_ptr<LogFile> log;
+    emu::evt::ReadPosition position;
+};
+std::set<LogHandle*> handles;
+std::set<void*> localBlocks;
+std::set<HKEY> registryKeys;
+std::set<HMODULE> modules;
+
+HLOCAL WINAPI trackedLocalAlloc(UINT flags, SIZE_T bytes) {
+    HLOCAL block = LocalAlloc(flags, bytes);
+    if (block)
+        localBlocks.insert(block);
+    return block;
+}
+HLOCAL WINAPI trackedLocalFree(HLOCAL block) {
+    localBlocks.erase(block);
+    return LocalFree(block);
+}
+LONG WINAPI trackedRegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access,
+                                 PHKEY result) {
+    LONG status = RegOpenKeyExA(root, subKey, options, access, result);
+    if (status == ERROR_SUCCESS)
+        registryKeys.insert(*result);
+    return status;
+}
+LONG WINAPI trackedRegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                                   DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                                   PHKEY result, LPDWORD disposition) {
+    LONG status = RegCreateKeyExA(root, subKey, reserved, keyClass, options, access, security,
+                                  result, disposition);
+    if (status == ERROR_SUCCESS)
+        registryKeys.insert(*result);
+    return status;
+}
+LONG WINAPI trackedRegCloseKey(HKEY key) {
+    registryKeys.erase(key);
+    return RegCloseKey(key);
+}
+HMODULE WINAPI trackedLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    HMODULE module = LoadLibraryExA(name, file, flags);
+    if (module)
+        modules.insert(module);
+    return module;
+}
+BOOL WINAPI trackedFreeLibrary(HMODULE module) {
+    modules.erase(module);
+    return FreeLibrary(module);
+}
+
+struct Replacement {
+    const char* name;
+    void* function;
+};
+
+// Points the module's imports from `dll` named in `replacements` at them.
+int patchImports(HMODULE module, const char* dll, const Replacement* replacements, size_t count) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!imports.VirtualAddress)
+        return 0;
+    int patched = 0;
+    for (auto* descriptor =
+             reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         descriptor->Name; ++descriptor) {
+        if (_stricmp(reinterpret_cast<char*>(base + descriptor->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            for (size_t i = 0; i < count; ++i) {
+                if (std::strcmp(reinterpret_cast<char*>(byName->Name), replacements[i].name) != 0)
+                    continue;
+                DWORD old = 0;
+                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                               &old);
+                slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacements[i].function);
+                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+                ++patched;
+            }
+        }
+    }
+    return patched;
+}
+
+std::string registryString(const std::string& key, const char* value) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return "";
+    char data[1024] = {};
+    DWORD size = sizeof data - 1;
+    LONG status =
+        RegQueryValueExA(handle, value, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS ? std::string(data) : "";
+}
+
+LogHandle* lookup(HANDLE handle) {
+    auto* h = static_cast<LogHandle*>(handle);
+    return handles.count(h) ? h : nullptr;
+}
+
+// The five calls, with the emulation's contract (see src/platform/emu/eventlog.cpp).
+HANDLE WINAPI openLog(LPCSTR server, LPCSTR name) {
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (server && *server) {
+        char computer[MAX_COMPUTERNAME_LENGTH + 1];
+        DWORD size = sizeof computer;
+        GetComputerNameA(computer, &size);
+        std::string wanted = server[0] == '\\' && server[1] == '\\' ? server + 2 : server;
+        if (_stricmp(wanted.c_str(), computer) != 0) {
+            SetLastError(RPC_S_SERVER_UNAVAILABLE);
+            return nullptr;
+        }
+    }
+    const std::string logs = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\";
+    HKEY key = nullptr;
+    std::string log = name;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (logs + log).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+        RegCloseKey(key);
+    else
+        log = "Application";
+    std::string file = registryString(logs + log, "File");
+    if (file.empty())
+        file = "%SystemRoot%\\System32\\config\\" + log + ".evt";
+    char expanded[MAX_PATH * 4];
+    DWORD length = ExpandEnvironmentStringsA(file.c_str(), expanded, sizeof expanded);
+    if (length > 0 && length <= sizeof expanded)
+        file = expanded;
+
+    auto logFile = std::make_shared<LogFile>();
+    std::ifstream in(file, std::ios::binary);
+    if (in) {
+        logFile->bytes.assign(std::istreambuf_iterator<char>(in), {});
+        std::string error;
+        emu::evt::LogImage image(logFile->bytes.data(), logFile->bytes.size());
+        logFile->damaged = !image.locate(logFile->layout, error);
+    } else {
+        logFile->damaged = false; // no file yet: an empty log
+    }
+    auto* handle = new LogHandle{logFile, {}};
+    handles.insert(handle);
+    return handle;
+}
+
+BOOL WINAPI closeLog(HANDLE log) {
+    LogHandle* handle = lookup(log);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    handles.erase(handle);
+    delete handle;
+    return TRUE;
+}
+
+BOOL WINAPI countRecords(HANDLE log, DWORD* count) {
+    LogHandle* handle = lookup(log);
+    if (!handle || !count) {
+        SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *count = handle->log->damaged ? 0 : handle->log->layout.count();
+    return TRUE;
+}
+
+BOOL WINAPI oldestRecord(HANDLE log, DWORD* oldest) {
+    LogHandle* handle = lookup(log);
+    if (!handle || !oldest) {
+        SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const emu::evt::Layout& layout = handle->log->layout;
+    *oldest = handle->log->damaged || layout.empty() ? 0 : layout.oldestNumber;
+    return TRUE;
+}
+
+BOOL WINAPI readLog(HANDLE log, DWORD flags, DWORD number, LPVOID buffer, DWORD size,
+                    DWORD* bytesRead, DWORD* needed) {
+    LogHandle* handle = lookup(log);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    bool sequential = flags & EVENTLOG_SEQUENTIAL_READ, seek = flags & EVENTLOG_SEEK_READ;
+    bool forwards = flags & EVENTLOG_FORWARDS_READ, backwards = flags & EVENTLOG_BACKWARDS_READ;
+    if (sequential == seek || forwards == backwards || !bytesRead || !needed || size > 0x7FFFF ||
+        (!buffer && size)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *bytesRead = *needed = 0;
+    if (handle->log->damaged) {
+        SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
+        return FALSE;
+    }
+    emu::evt::LogImage image(handle->log->bytes.data(), handle->log->bytes.size());
+    DWORD error = emu::evt::readRecords(image, handle->log->layout, handle->position, flags, number,
+                                        static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
+    if (error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool installMachine(const std::string& machineDir, std::string& error) {
+    for (const char* hive : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
+        std::string file = machineDir + "\\registry\\" + hive + ".reg";
+        if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (!runAndWait("reg.exe import \"" + file + "\"")) {
+            error = "reg import " + file + " failed";
+            return false;
+        }
+    }
+    return copyTree(machineDir + "\\drive_c", "C:", error);
+}
+
+int redirectEventLogImports(HMODULE module) {
+    const Replacement replacements[] = {
+        {"OpenEventLogA", reinterpret_cast<void*>(openLog)},
+        {"ReadEventLogA", reinterpret_cast<void*>(readLog)},
+        {"GetNumberOfEventLogRecords", reinterpret_cast<void*>(countRecords)},
+        {"GetOldestEventLogRecord", reinterpret_cast<void*>(oldestRecord)},
+        {"CloseEventLog", reinterpret_cast<void*>(closeLog)},
+    };
+    return patchImports(module, "advapi32.dll", replacements, 5);
+}
+
+void trackModuleResources(HMODULE module) {
+    const Replacement registry[] = {
+        {"RegOpenKeyExA", reinterpret_cast<void*>(trackedRegOpenKeyExA)},
+        {"RegCreateKeyExA", reinterpret_cast<void*>(trackedRegCreateKeyExA)},
+        {"RegCloseKey", reinterpret_cast<void*>(trackedRegCloseKey)},
+    };
+    const Replacement kernel[] = {
+        {"LocalAlloc", reinterpret_cast<void*>(trackedLocalAlloc)},
+        {"LocalFree", reinterpret_cast<void*>(trackedLocalFree)},
+        {"LoadLibraryExA", reinterpret_cast<void*>(trackedLoadLibraryExA)},
+        {"FreeLibrary", reinterpret_cast<void*>(trackedFreeLibrary)},
+    };
+    patchImports(module, "advapi32.dll", registry, 3);
+    patchImports(module, "kernel32.dll", kernel, 4);
+}
+
+std::string heldResources() {
+    std::string held;
+    auto add = [&held](const char* name, size_t count) {
+        if (count)
+            held += std::string(held.empty() ? "" : ", ") + name + " " + std::to_string(count);
+    };
+    add("event logs", handles.size());
+    add("LocalAlloc blocks", localBlocks.size());
+    add("registry keys", registryKeys.size());
+    add("modules", modules.size());
+    return held;
+}

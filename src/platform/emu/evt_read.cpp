@@ -1,0 +1,117 @@
+#include "evt_read.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace emu::evt {
+
+namespace {
+
+// The offset of record `number`, walking from the nearest record whose place
+// is known. False for a damaged file.
+bool findRecord(const LogImage& image, const Layout& layout, const ReadPosition& handle,
+                uint32_t number, uint32_t& offset) {
+    uint32_t newest = layout.nextNumber - 1;
+    uint32_t fromOldest = number - layout.oldestNumber;
+    uint32_t fromNewest = newest - number;
+    uint32_t from = 0, at = 0;
+    bool forwards;
+    if (handle.positioned && std::min(number - handle.lastNumber, handle.lastNumber - number) <
+                                 std::min(fromOldest, fromNewest)) {
+        at = handle.lastOffset;
+        from = handle.lastNumber;
+        forwards = number - handle.lastNumber < handle.lastNumber - number;
+    } else if (fromOldest <= fromNewest) {
+        at = layout.beginOffset;
+        from = layout.oldestNumber;
+        forwards = true;
+    } else {
+        if (!image.previousOffset(layout, layout.eofOffset, at))
+            return false;
+        from = newest;
+        forwards = false;
+    }
+    while (from != number) {
+        if (!(forwards ? image.nextOffset(layout, at, at) : image.previousOffset(layout, at, at)))
+            return false;
+        from += forwards ? 1 : -1;
+    }
+    offset = at; // its number is checked when the record is read
+    return true;
+}
+
+} // namespace
+
+DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
+                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
+                  DWORD& needed) {
+    bool seek = flags & EVENTLOG_SEEK_READ;
+    bool forwards = flags & EVENTLOG_FORWARDS_READ;
+    bool backwards = !forwards;
+    bytesRead = 0;
+    needed = 0;
+    uint32_t newest = layout.nextNumber - 1;
+
+    uint32_t number, offset;
+    if (seek) {
+        if (layout.empty() || recordNumber - layout.oldestNumber >= layout.count()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        number = recordNumber;
+        if (!findRecord(image, layout, position, number, offset)) {
+            return ERROR_EVENTLOG_FILE_CORRUPT;
+        }
+    } else if (!position.positioned) {
+        if (layout.empty()) {
+            return ERROR_HANDLE_EOF;
+        }
+        number = forwards ? layout.oldestNumber : newest;
+        offset = layout.beginOffset;
+        if (backwards && !image.previousOffset(layout, layout.eofOffset, offset)) {
+            return ERROR_EVENTLOG_FILE_CORRUPT;
+        }
+    } else {
+        if (forwards ? position.lastNumber == newest : position.lastNumber == layout.oldestNumber) {
+            return ERROR_HANDLE_EOF;
+        }
+        number = position.lastNumber + (forwards ? 1 : -1);
+        bool stepped = forwards ? image.nextOffset(layout, position.lastOffset, offset)
+                                : image.previousOffset(layout, position.lastOffset, offset);
+        if (!stepped) {
+            return ERROR_EVENTLOG_FILE_CORRUPT;
+        }
+    }
+
+    uint8_t* out = buffer;
+    std::vector<uint8_t> stored, converted;
+    for (;;) {
+        if (!image.storedRecord(layout, offset, stored) || !convertToAnsi(stored, converted) ||
+            reinterpret_cast<const EVENTLOGRECORD*>(stored.data())->RecordNumber != number) {
+            if (bytesRead)
+                break; // hand over what was read; the next read meets the damage
+            return ERROR_EVENTLOG_FILE_CORRUPT;
+        }
+        if (converted.size() > size - bytesRead) {
+            if (bytesRead)
+                break;
+            needed = static_cast<DWORD>(converted.size());
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(out + bytesRead, converted.data(), converted.size());
+        bytesRead += static_cast<DWORD>(converted.size());
+        position.positioned = true;
+        position.lastNumber = number;
+        position.lastOffset = offset;
+        if (forwards ? number == newest : number == layout.oldestNumber)
+            break;
+        bool stepped = forwards ? image.nextOffset(layout, offset, offset)
+                                : image.previousOffset(layout, offset, offset);
+        if (!stepped)
+            break;
+        number += forwards ? 1 : -1;
+    }
+    return 0;
+}
+
+} // namespace emu::evt

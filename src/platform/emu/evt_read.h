@@ -1,0 +1,25 @@
+// The read contract of ReadEventLogA over a located .evt image, shared by the
+// emulation and by the Windows test host (which stands in for the event log
+// service that Wine lacks).
+#pragma once
+
+#include "../win32api.h"
+#include "evt_file.h"
+
+namespace emu::evt {
+
+// Where a handle's sequential reads go on from: the last record it read.
+struct ReadPosition {
+    bool positioned = false;
+    uint32_t lastNumber = 0;
+    uint32_t lastOffset = 0;
+};
+
+// One ReadEventLogA call on `image`: whole records, texts in ANSI, as many as
+// fit. Returns 0 with `bytesRead` set, or the platform's error code
+// (ERROR_INSUFFICIENT_BUFFER with `needed`, ERROR_HANDLE_EOF, ERROR_INVALID_PARAMETER,
+// ERROR_EVENTLOG_FILE_CORRUPT). Flags and sizes are the caller's to check.
+DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
+                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed);
+
+} // namespace emu::evt
