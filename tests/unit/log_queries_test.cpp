@@ -148,3 +148,13 @@ TEST_F(LogQueries, TheRealRecordReadsThroughTheWholeRoad) {
         << "no message file is registered for LoadPerf";
     module_.dllshutdown(monitor);
 }
+
+TEST_F(LogQueries, AReadThatEndsAtTheEndOfTheLogSaysSo) {
+    machine_.writeLog("System", records(1));
+    PluginRecord* record = start("System", "%1");
+    emu::failEventLogReads(1, ERROR_HANDLE_EOF); // the read finds no record, and records nothing
+    EXPECT_STREQ("Reached the end of the file.\r\n", module_.LastLogEntry(record))
+        << "not the text for success";
+    emu::clearFaults();
+    module_.dllshutdown(record);
+}
