@@ -12,6 +12,7 @@
 //   repeat N             N more copies of the record above, a minute apart each
 // Texts are UTF-8. The log is written as the event log service writes it: when
 // it is full, the oldest records make room and the records wrap around.
+#include "../src/eventlog/CEventEntry.h"
 #include "../src/platform/emu/codepage.h"
 #include "../src/platform/emu/evt_file.h"
 #include "../src/platform/win32api.h"
@@ -83,25 +84,6 @@ const std::map<std::string, uint16_t> kTypes = {
     {"AuditSuccess", EVENTLOG_AUDIT_SUCCESS},
     {"AuditFailure", EVENTLOG_AUDIT_FAILURE},
 };
-
-const char* typeName(uint16_t type) {
-    switch (type) {
-    case EVENTLOG_SUCCESS:
-        return "Success";
-    case EVENTLOG_ERROR_TYPE:
-        return "Error";
-    case EVENTLOG_WARNING_TYPE:
-        return "Warning";
-    case EVENTLOG_INFORMATION_TYPE:
-        return "Information";
-    case EVENTLOG_AUDIT_SUCCESS:
-        return "Audit Success";
-    case EVENTLOG_AUDIT_FAILURE:
-        return "Audit Failure";
-    default:
-        return "N/A";
-    }
-}
 
 // key=value pairs; a value may be quoted to hold blanks.
 bool parsePairs(const std::string& text, std::map<std::string, std::string>& pairs,
@@ -312,7 +294,7 @@ int dumpLog(const std::string& path) {
         uint32_t sidLength = dword(record, 40), sidOffset = dword(record, 44);
         std::string sid = sidLength ? emu::evt::formatSid(&record[sidOffset], sidLength) : "-";
         std::printf("%u\t%s\t0x%08X\t%s\t%s\t%u\t%s\n", expected, when, dword(record, 20),
-                    typeName(static_cast<uint16_t>(record[24] | (record[25] << 8))),
+                    EventTypeName(static_cast<uint16_t>(record[24] | (record[25] << 8))),
                     toUtf8(source).c_str(), record[26] | (record[27] << 8),
                     sid.empty() ? "?" : sid.c_str());
         if (n + 1 < count && !image.nextOffset(layout, offset, offset))
