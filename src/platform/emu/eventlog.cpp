@@ -177,7 +177,7 @@ extern "C" HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName) {
         }
         std::string path = logFilePath(sourceName);
         std::lock_guard<std::mutex> lock(logMutex);
-        auto* handle = new LogHandle{mapLog(path)};
+        auto* handle = new LogHandle{mapLog(path), {}};
         openHandles.insert(handle);
         ++handleCount;
         return handle;
