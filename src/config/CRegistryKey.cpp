@@ -2,10 +2,13 @@
 
 #include <cstring>
 
-CRegistryKey::CRegistryKey(HKEY root, const char* subKeyPath) {
+CRegistryKey::CRegistryKey(HKEY root, const char* subKeyPath, Access access) {
     DWORD disposition = 0;
-    if (RegCreateKeyExA(root, subKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &m_hKey, &disposition) != ERROR_SUCCESS)
+    LSTATUS status = access == Access::ReadOnly
+                         ? RegOpenKeyExA(root, subKeyPath, 0, KEY_READ, &m_hKey)
+                         : RegCreateKeyExA(root, subKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &m_hKey, &disposition);
+    if (status != ERROR_SUCCESS)
         m_hKey = nullptr;
 }
 

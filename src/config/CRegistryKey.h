@@ -7,9 +7,12 @@
 
 class CRegistryKey {
   public:
-    // Opens `subKeyPath` below `root` with full access, creating it when missing.
-    // After a failure every call on the object fails in the platform.
-    CRegistryKey(HKEY root, const char* subKeyPath);
+    enum class Access { CreateWithFullAccess, ReadOnly };
+
+    // Opens `subKeyPath` below `root` with full access, creating it when missing;
+    // or, with Access::ReadOnly, opens an existing key for reading and never
+    // creates it. After a failure every call on the object fails in the platform.
+    CRegistryKey(HKEY root, const char* subKeyPath, Access access = Access::CreateWithFullAccess);
     virtual ~CRegistryKey();
     CRegistryKey(const CRegistryKey&) = delete;
     CRegistryKey& operator=(const CRegistryKey&) = delete;

@@ -50,6 +50,13 @@ typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef struct HDC__* HDC;
+typedef struct HWND__* HWND;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef intptr_t INT_PTR;
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef const void* LPCDLGTEMPLATEA;
 typedef HINSTANCE HMODULE;
 typedef struct FILETIME {
     DWORD dwLowDateTime;
@@ -127,6 +134,30 @@ typedef struct SECURITY_ATTRIBUTES {
 #define ERROR_LOG_FILE_FULL 1502L
 #define ERROR_EVENTLOG_FILE_CHANGED 1503L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
+
+// Windows and dialogs
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define BM_CLICK 0x00F5
+#define CB_ERR (-1)
+#define CB_ADDSTRING 0x0143
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_GETLBTEXT 0x0148
+#define CB_GETLBTEXTLEN 0x0149
+#define CB_FINDSTRING 0x014C
+#define CB_SELECTSTRING 0x014D
+#define CB_SETCURSEL 0x014E
+#define CBS_SORT 0x0100
+#define IDOK 1
+#define IDCANCEL 2
+#define MAKEINTRESOURCEA(i) ((LPCSTR)(ULONG_PTR)((WORD)(i)))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
+#define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | ((DWORD)((WORD)(h))) << 16))
 
 // Event log
 #define EVENTLOG_SEQUENTIAL_READ 0x0001
@@ -233,6 +264,22 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD s
 // Accounts
 BOOL WINAPI LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name, LPDWORD nameSize,
                               LPSTR domainName, LPDWORD domainSize, PSID_NAME_USE use);
+
+// Windows and dialogs
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
+                               DLGPROC dialogProc, LPARAM initParam);
+INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate,
+                                       HWND parent, DLGPROC dialogProc, LPARAM initParam);
+BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
+HWND WINAPI GetDlgItem(HWND dialog, int id);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+int WINAPI GetWindowTextA(HWND window, LPSTR text, int size);
+int WINAPI GetWindowTextLengthA(HWND window);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+#define DWLP_USER 16
+#define GWLP_USERDATA (-21)
 
 // Time and code pages
 void WINAPI GetSystemTimeAsFileTime(PFILETIME systemTime);

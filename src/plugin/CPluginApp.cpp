@@ -8,12 +8,18 @@ CPluginApp theApp;
 
 namespace {
 
-// The file this code was loaded from, however long its path.
-std::string ownModulePath() {
+HMODULE ownModule() {
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCSTR>(&theApp), &self))
+        return nullptr;
+    return self;
+}
+
+// The file this code was loaded from, however long its path.
+std::string ownModulePath(HMODULE self) {
+    if (!self)
         return "";
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
@@ -40,6 +46,8 @@ CPluginApp::CPluginApp() {
 }
 
 bool CPluginApp::InitInstance() {
-    m_AppName = ModuleNameFromPath(ownModulePath());
+    HMODULE self = ownModule();
+    m_hInstance = self;
+    m_AppName = ModuleNameFromPath(ownModulePath(self));
     return true;
 }

@@ -12,9 +12,12 @@ class CPluginApp {
 
     // The module's file name as loaded, without directory and extension.
     const std::string& GetAppName() const { return m_AppName; }
+    // The module's own handle, for its resources.
+    void* GetInstanceHandle() const { return m_hInstance; }
 
   private:
     std::string m_AppName;
+    void* m_hInstance = nullptr;
 };
 
 extern CPluginApp theApp;

@@ -5,6 +5,7 @@
 // neutral result instead (0, "", or null for a record it could not make). A
 // record the host passes that is not live (null, already shut down, never made)
 // is left alone the same way.
+#include "../config/CPropertyDialog.h"
 #include "../config/settings_location.h"
 #include "CLogMonitor.h"
 #include "line_painting.h"
@@ -130,6 +131,27 @@ char* WINAPI LastLogEntry(CLogMonitor* monitor) {
 
 char* WINAPI LastNLogs(CLogMonitor* monitor) {
     return runQuery(monitor, RefreshNewestEntries);
+}
+
+// The configuration dialog. The values go to whichever instance is current
+// when it closes; Esc, a dialog that cannot be shown, or no instance at all
+// change nothing, and Accept with no log selected keeps the instance's log.
+int WINAPI configure() {
+    return guarded(0, [] {
+        if (!g_CurrentMonitor)
+            return 0;
+        CStringArray names;
+        EnumerateLogNames(names);
+        CPropertyDialog dialog(names, g_CurrentMonitor->m_OpenLog, g_CurrentMonitor->m_ParseString,
+                               nullptr);
+        if (dialog.DoModal() != IDOK || !g_CurrentMonitor)
+            return 0;
+        if (!dialog.m_SelectedLog.empty())
+            g_CurrentMonitor->m_OpenLog = dialog.m_SelectedLog;
+        g_CurrentMonitor->m_ParseString = dialog.m_EditedTemplate;
+        SaveMonitorSettings(*g_CurrentMonitor, GetPluginIniPath().c_str(), kOwnSettingsSection);
+        return 0;
+    });
 }
 
 int WINAPI repaint(HDC deviceContext, int /*ignored*/, const char* valueText, int width,

@@ -5,7 +5,9 @@
 #include "../win32api.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace emu {
 
@@ -53,5 +55,14 @@ void destroySurface(HDC surface);
 uint32_t surfacePixel(HDC surface, int x, int y);
 int surfaceWidth(HDC surface);
 int surfaceHeight(HDC surface);
+
+// Modal dialogs: the presenter gets each dialog once it is initialised and may
+// work its controls (SendMessageA, SetWindowTextA) and press its buttons; a
+// dialog it leaves open closes as Esc closes it.
+using DialogPresenter = std::function<void(HWND dialog)>;
+void setDialogPresenter(DialogPresenter presenter);
+// Sends the dialog WM_COMMAND for button `id`, as a click does.
+void pressButton(HWND dialog, int id);
+std::vector<std::string> comboEntries(HWND combo);
 
 } // namespace emu

@@ -1,0 +1,93 @@
+#include "CPropertyDialog.h"
+
+#include "CRegistryKey.h"
+#include "property_dialog_layout.h"
+
+int32_t EnumerateLogNames(CStringArray& names) {
+    names.RemoveAll();
+    CRegistryKey logs(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Eventlog",
+                      CRegistryKey::Access::ReadOnly);
+    std::string name;
+    if (!logs.EnumFirstSubKey(name))
+        return -1;
+    do
+        names.Add(name);
+    while (logs.EnumNextSubKey(name));
+    return names.GetSize();
+}
+
+CPropertyDialog::CPropertyDialog(const CStringArray& logNames, const std::string& logName,
+                                 const std::string& outputTemplate, HWND parent)
+    : CDialog(KESTRIN_PROPERTY_DIALOG, parent), m_LogNames(logNames),
+      m_CurrentTemplate(outputTemplate), m_CurrentLog(logName) {}
+
+void CPropertyDialog::DoDataExchange(CDataExchange* pDX) {
+    DDX_Control(pDX, KESTRIN_LOG_COMBO, m_LogCombo);
+    DDX_CBString(pDX, KESTRIN_LOG_COMBO, m_SelectedLog);
+    DDX_Control(pDX, KESTRIN_TEMPLATE_EDIT, m_TemplateEdit);
+    DDX_Text(pDX, KESTRIN_TEMPLATE_EDIT, m_EditedTemplate);
+}
+
+bool CPropertyDialog::OnInitDialog() {
+    bool result = CDialog::OnInitDialog();
+    for (const std::string& name : m_LogNames)
+        m_LogCombo.AddString(name);
+    int found = m_LogCombo.FindString(0, m_CurrentLog);
+    m_LogCombo.SetCurSel(found == CB_ERR ? 0 : found);
+    m_TemplateEdit.SetWindowText(m_CurrentTemplate);
+    return result;
+}
+
+namespace {
+
+void appendDword(std::vector<WORD>& out, DWORD value) {
+    out.push_back(static_cast<WORD>(value));
+    out.push_back(static_cast<WORD>(value >> 16));
+}
+
+void appendText(std::vector<WORD>& out, const char* text) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+        out.push_back(*p);
+    out.push_back(0);
+}
+
+} // namespace
+
+// The resource's layout as an extended dialog template (DLGTEMPLATEEX).
+std::vector<WORD> CPropertyDialog::InMemoryTemplate() const {
+    std::vector<WORD> t;
+    int count = 0;
+#define COUNT_CONTROL(text, id, cls, style, x, y, w, h) ++count;
+    KESTRIN_DIALOG_CONTROLS(COUNT_CONTROL)
+#undef COUNT_CONTROL
+    t.push_back(1);
+    t.push_back(0xFFFF);
+    appendDword(t, 0);
+    appendDword(t, KESTRIN_DIALOG_EXSTYLE);
+    appendDword(t, KESTRIN_DIALOG_STYLE);
+    t.push_back(static_cast<WORD>(count));
+    for (int v : {0, 0, KESTRIN_DIALOG_WIDTH, KESTRIN_DIALOG_HEIGHT})
+        t.push_back(static_cast<WORD>(v));
+    t.push_back(0); // no menu
+    t.push_back(0); // the standard dialog class
+    appendText(t, KESTRIN_DIALOG_CAPTION);
+    t.push_back(KESTRIN_DIALOG_FONT_SIZE);
+    t.push_back(0);
+    t.push_back(0);
+    appendText(t, KESTRIN_DIALOG_FONT);
+#define ADD_CONTROL(text, id, cls, style, x, y, w, h)                                              \
+    if (t.size() % 2)                                                                              \
+        t.push_back(0);                                                                            \
+    appendDword(t, 0);                                                                             \
+    appendDword(t, 0);                                                                             \
+    appendDword(t, static_cast<DWORD>(style));                                                     \
+    for (int v : {x, y, w, h})                                                                     \
+        t.push_back(static_cast<WORD>(v));                                                         \
+    appendDword(t, static_cast<DWORD>(id));                                                        \
+    appendText(t, cls);                                                                            \
+    appendText(t, text);                                                                           \
+    t.push_back(0);
+    KESTRIN_DIALOG_CONTROLS(ADD_CONTROL)
+#undef ADD_CONTROL
+    return t;
+}
