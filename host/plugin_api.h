@@ -20,6 +20,7 @@ typedef PluginRecord*(KESTRIN_STDCALL* DllStartupFn)(int, int);
 typedef int(KESTRIN_STDCALL* DllShutdownFn)(PluginRecord*);
 typedef int(KESTRIN_STDCALL* SettingsFn)(PluginRecord*, const char*, const char*);
 typedef char*(KESTRIN_STDCALL* QueryFn)(PluginRecord*);
+typedef int(KESTRIN_STDCALL* ConfigureFn)();
 // deviceContext, ignored, valueText, width, height
 typedef int(KESTRIN_STDCALL* RepaintFn)(void*, int, const char*, int, int);
 } // namespace plugin_api

@@ -32,6 +32,7 @@ PluginModule::PluginModule(const std::string& path) {
     repaint = get<plugin_api::RepaintFn>("repaint");
     LastLogEntry = get<plugin_api::QueryFn>("LastLogEntry");
     LastNLogs = get<plugin_api::QueryFn>("LastNLogs");
+    configure = get<plugin_api::ConfigureFn>("configure");
 }
 
 PluginModule::~PluginModule() {

@@ -34,6 +34,7 @@ class PluginModule {
     plugin_api::RepaintFn repaint = nullptr;
     plugin_api::QueryFn LastLogEntry = nullptr;
     plugin_api::QueryFn LastNLogs = nullptr;
+    plugin_api::ConfigureFn configure = nullptr;
 
     // True when every export above was found.
     bool complete() const;

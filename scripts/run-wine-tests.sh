@@ -20,7 +20,8 @@ echo "== Wine: $WINE ($KESTRIN_WIN_PRESET build)"
 wine_start || exit 1
 
 # The DLL's own tests (GoogleTest), loaded from a plugins folder as the host does.
-"$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
+KESTRIN_DIALOG_SCREENSHOT="${KESTRIN_SCREENSHOT_OUT:-$work/configure-dialog.png}" \
+  "$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
 status=$?
 grep -qE '^\[  PASSED  \]' "$work/win_tests.txt" || status=1
 report $status "win_tests.exe ($(grep -oE '^\[==========\] [0-9]+ tests?' "$work/win_tests.txt" \

@@ -23,15 +23,31 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 WINEPREFIX=$(mktemp -d /tmp/kestrin-wine.XXXXXX)
 export WINEPREFIX
 
+XVFB_PID=
 wine_cleanup() {
   wineserver -k >/dev/null 2>&1 || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   rm -rf "$WINEPREFIX"
 }
 trap wine_cleanup EXIT
 
+# Dialogs need a display: a virtual one, started before any Wine process (a
+# wineserver started without DISPLAY cannot show dialogs later).
+start_display() {
+  command -v Xvfb >/dev/null || return 0
+  local fd_file="$WINEPREFIX/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [ -s "$fd_file" ] && break; sleep 0.1; done
+  export DISPLAY=":$(tr -d '\n' <"$fd_file")"
+}
+
 wine_start() {
+  start_display
   "$WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
     echo "wineboot failed:"; cat "$WINEPREFIX/wineboot.log"; return 1; }
+  # Without a window manager, an unmanaged window closes at once.
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
   wineserver -p >/dev/null 2>&1 # persistent until wine_cleanup kills it
 }
