@@ -58,6 +58,15 @@ grep -q 'kernelbase.dll lang 0 .*-> [1-9]' "$work/msg-wine.txt" || status=1
 report $status "message formatting conformance ($(wc -l <"$work/msg-wine.txt") cases equal)"
 [ $status -eq 0 ] || cat "$work/msg.diff"
 
+# The combo box: sorted entries and prefix searches, emulated and Wine's.
+"$posix/tests/conformance/combo_probe" >"$work/combo-emu.txt"
+"$WINE" "$win/tests/conformance/combo_probe.exe" 2>/dev/null | tr -d '\r' >"$work/combo-wine.txt"
+diff -u "$work/combo-wine.txt" "$work/combo-emu.txt" >"$work/combo.diff"
+status=$?
+grep -q '^dialog -> 7$' "$work/combo-wine.txt" || status=1
+report $status "combo box conformance ($(wc -l <"$work/combo-wine.txt") lines equal)"
+[ $status -eq 0 ] || cat "$work/combo.diff"
+
 # Registry: a hive the emulation wrote imports into Wine's registry unchanged.
 mkdir -p "$work/reg/registry"
 KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" write

@@ -111,12 +111,13 @@ void CALLBACK workTheDialog(HWND, UINT, UINT_PTR timer, DWORD) {
 
 std::string readIni(const std::string& file, const char* key) {
     char buffer[1024];
-    GetPrivateProfileStringA("Kestrin Settings", key, "<missing>", buffer, sizeof buffer, file.c_str());
+    GetPrivateProfileStringA("Kestrin Settings", key, "<missing>", buffer, sizeof buffer,
+                             file.c_str());
     return buffer;
 }
 
 class ConfigureDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);

@@ -9,14 +9,17 @@
 // here: -1 with ERROR_RESOURCE_NAME_NOT_FOUND.
 //
 // The combo box keeps a CBS_SORT list in the platform's order (without regard
-// to case; an entry equal to others goes after them); CB_FINDSTRING and
-// CB_SELECTSTRING look for a prefix without regard to case, starting after the
-// given index and wrapping (-1: from the top). A drop-down list's text is its
+// to case, punctuation before digits before letters; a new entry goes before
+// entries equal to it); CB_FINDSTRING and CB_SELECTSTRING look for a non-empty
+// prefix without regard to case, starting after the given index and wrapping
+// (-1: from the top). A drop-down list's text is its
 // selected entry's, and WM_SETTEXT does not change it.
 #include "../win32api.h"
 #include "emu_control.h"
 #include "machine.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -59,6 +62,30 @@ bool isLive(HWND window) {
     return window && liveWindows.count(window);
 }
 
+// The order CompareString gives ASCII names without regard to case:
+// punctuation and symbols first, then digits, then letters.
+int collationClass(unsigned char c) {
+    if (std::isalpha(c))
+        return 2;
+    if (std::isdigit(c))
+        return 1;
+    return 0;
+}
+
+int collate(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+        int classA = collationClass(ca), classB = collationClass(cb);
+        if (classA != classB)
+            return classA < classB ? -1 : 1;
+        int la = std::tolower(ca), lb = std::tolower(cb);
+        if (la != lb)
+            return la < lb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() &&
            emu::equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
@@ -66,7 +93,7 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 
 int findPrefix(const HWND__& combo, WPARAM start, const char* prefix) {
     int count = static_cast<int>(combo.items.size());
-    if (!prefix || count == 0)
+    if (!prefix || !*prefix || count == 0)
         return CB_ERR;
     int first = static_cast<int>(static_cast<intptr_t>(start));
     first = first < 0 || first >= count ? 0 : first + 1;
@@ -186,7 +213,7 @@ LRESULT comboMessage(HWND__& combo, UINT message, WPARAM wParam, LPARAM lParam) 
         size_t at = combo.items.size();
         if (combo.style & CBS_SORT)
             for (at = 0; at < combo.items.size(); ++at)
-                if (emu::compareIgnoreCase(combo.items[at], text) > 0)
+                if (collate(combo.items[at], text) >= 0)
                     break;
         combo.items.insert(combo.items.begin() + static_cast<long>(at), text);
         if (combo.selection >= static_cast<int>(at))
@@ -198,9 +225,15 @@ LRESULT comboMessage(HWND__& combo, UINT message, WPARAM wParam, LPARAM lParam) 
     case CB_GETCURSEL:
         return combo.selection;
     case CB_SETCURSEL: {
+        // -1 clears the selection; another index outside the list leaves it
+        // (as Wine does; the documentation says it clears it).
         int index = static_cast<int>(static_cast<intptr_t>(wParam));
-        combo.selection = index >= 0 && index < count ? index : -1;
-        return combo.selection == -1 ? CB_ERR : combo.selection;
+        if (index == -1)
+            combo.selection = -1;
+        if (index < 0 || index >= count)
+            return CB_ERR;
+        combo.selection = index;
+        return index;
     }
     case CB_FINDSTRING:
         return findPrefix(combo, wParam, text);
