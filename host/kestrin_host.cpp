@@ -30,6 +30,7 @@ const char* const kUsage =
     "  last  [--template T] [--log L]  one LastNLogs\n"
     "  watch [--interval S] [--last] [--template T] [--log L]\n"
     "                                  query again every S seconds until interrupted\n"
+    "  configure                       the configuration dialog (in the terminal on POSIX)\n"
     "  settings load FILE SECTION      load an instance's settings and print them\n"
     "  settings save FILE SECTION      save the settings a new instance starts with\n"
     "  paint --value V --width W --height H --out FILE.png\n"
@@ -214,6 +215,61 @@ int runQuery(PluginModule& module, const std::string& command,
 }
 
 #ifndef _WIN32
+// The dialog in the terminal: the list with the current choice marked, and the
+// template. Enter accepts; a number picks a log; "t TEXT" sets the template;
+// Esc, "q" or the end of input cancels.
+void presentInTerminal(HWND dialog) {
+    HWND combo = GetDlgItem(dialog, 1001);
+    HWND edit = GetDlgItem(dialog, 1003);
+    char title[256] = {};
+    GetWindowTextA(dialog, title, sizeof title);
+    for (;;) {
+        std::printf("\n%s\nSelect Log File To Monitor\n", title);
+        std::vector<std::string> entries = emu::comboEntries(combo);
+        long selected = static_cast<long>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+        for (size_t i = 0; i < entries.size(); ++i)
+            std::printf("%s %2zu  %s\n", static_cast<long>(i) == selected ? ">" : " ", i + 1,
+                        entries[i].c_str());
+        char text[2048] = {};
+        GetWindowTextA(edit, text, sizeof text);
+        std::printf(
+            "Configure output: %s\n"
+            "[Enter] Accept  [number] choose a log  [t TEXT] output template  [Esc/q] cancel\n> ",
+            text);
+        std::fflush(stdout);
+        char line[2048];
+        if (!std::fgets(line, sizeof line, stdin))
+            return;
+        std::string answer = line;
+        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+            answer.pop_back();
+        if (answer.empty()) {
+            SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            return;
+        }
+        if (answer == "q" || answer[0] == '\x1b')
+            return;
+        if (answer.compare(0, 2, "t ") == 0) {
+            SetWindowTextA(edit, answer.substr(2).c_str());
+            continue;
+        }
+        long pick = std::strtol(answer.c_str(), nullptr, 10);
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(pick - 1), 0);
+    }
+}
+#endif
+
+int runConfigure(PluginModule& module) {
+#ifndef _WIN32
+    emu::setDialogPresenter(presentInTerminal);
+#endif
+    Instance instance(module, 1);
+    module.configure();
+    std::printf("\n");
+    return printSettings(module, instance.record());
+}
+
+#ifndef _WIN32
 // Paints on an emulated surface of the requested size and saves what repaint
 // left there, alpha included.
 int runPaint(PluginModule& module, const std::vector<std::string>& args) {
@@ -332,6 +388,8 @@ int runCommand(PluginModule& module, const std::vector<std::string>& args) {
         return rest.empty() ? runInfo(module) : usageError("info takes no arguments");
     if (command == "settings")
         return runSettings(module, rest);
+    if (command == "configure")
+        return rest.empty() ? runConfigure(module) : usageError("configure takes no arguments");
     if (command == "entry" || command == "last" || command == "watch")
         return runQuery(module, command, rest);
 #ifndef _WIN32
