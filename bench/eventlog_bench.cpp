@@ -41,15 +41,16 @@ class BenchMachine {
         if (!fs::exists(path)) {
             emu::evt::LogWriter writer(static_cast<uint32_t>(records * 200 + 4096));
             for (long n = 0; n < records; ++n) {
-                emu::evt::RecordSpec spec;
-                spec.timeGenerated = spec.timeWritten = 1700000000u + static_cast<uint32_t>(n);
-                spec.eventId = 0x40001B7Du;
-                spec.eventType = 4;
-                spec.source = u"Service Control Manager";
-                spec.computer = u"KESTRIN-PC";
-                spec.strings = {u"Windows Update", u"running"};
-                emu::evt::parseSid("S-1-5-18", spec.sid);
-                writer.append(spec);
+                emu::evt::RecordSpec described;
+                described.timeGenerated = described.timeWritten =
+                    1700000000u + static_cast<uint32_t>(n);
+                described.eventId = 0x40001B7Du;
+                described.eventType = 4;
+                described.source = u"Service Control Manager";
+                described.computer = u"KESTRIN-PC";
+                described.strings = {u"Windows Update", u"running"};
+                emu::evt::parseSid("S-1-5-18", described.sid);
+                writer.append(described);
             }
             std::vector<uint8_t> image = writer.image(false);
             std::ofstream(path, std::ios::binary)

@@ -183,31 +183,31 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
         } else if (word == "record") {
             if (!parsePairs(rest, pairs, error))
                 return fail(where, error);
-            RecordSpec spec;
-            spec.computer = computer;
+            RecordSpec described;
+            described.computer = computer;
             uint32_t value = 0;
-            if (!parseTime(pairs["time"], spec.timeGenerated))
+            if (!parseTime(pairs["time"], described.timeGenerated))
                 return fail(where, "time must be YYYY-MM-DDTHH:MM:SSZ");
-            spec.timeWritten = spec.timeGenerated;
-            if (pairs.count("written") && !parseTime(pairs["written"], spec.timeWritten))
+            described.timeWritten = described.timeGenerated;
+            if (pairs.count("written") && !parseTime(pairs["written"], described.timeWritten))
                 return fail(where, "bad written time");
             if (kTypes.count(pairs["type"]))
-                spec.eventType = kTypes.at(pairs["type"]);
+                described.eventType = kTypes.at(pairs["type"]);
             else if (parseNumber(pairs["type"], value) && value <= 0xFFFF)
-                spec.eventType = static_cast<uint16_t>(value);
+                described.eventType = static_cast<uint16_t>(value);
             else
                 return fail(where, "bad type");
-            if (!parseNumber(pairs["id"], spec.eventId))
+            if (!parseNumber(pairs["id"], described.eventId))
                 return fail(where, "bad id");
             if (pairs.count("category")) {
                 if (!parseNumber(pairs["category"], value) || value > 0xFFFF)
                     return fail(where, "bad category");
-                spec.category = static_cast<uint16_t>(value);
+                described.category = static_cast<uint16_t>(value);
             }
-            if (pairs.count("sid") && !emu::evt::parseSid(pairs["sid"], spec.sid))
+            if (pairs.count("sid") && !emu::evt::parseSid(pairs["sid"], described.sid))
                 return fail(where, "bad sid");
-            spec.source = fromUtf8(pairs["source"]);
-            records.push_back(spec);
+            described.source = fromUtf8(pairs["source"]);
+            records.push_back(described);
         } else if (word == "string" || word == "data" || word == "repeat") {
             if (records.empty())
                 return fail(where, word + " before any record");
@@ -245,8 +245,8 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
         }
     }
     emu::evt::LogWriter writer(maxSize, first);
-    for (const RecordSpec& spec : records)
-        if (!writer.append(spec))
+    for (const RecordSpec& described : records)
+        if (!writer.append(described))
             return fail(descriptionPath, "a record does not fit in a log of this maxsize");
     std::vector<uint8_t> image = writer.image(dirty);
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);

@@ -80,11 +80,11 @@ TEST(EmulatedEventLog, ReadsAWrappedLogInBothDirectionsAcrossTheWrap) {
 
 TEST(EmulatedEventLog, HandsRecordsOverInAnsiWithTheirSizes) {
     LogMachine machine;
-    emu::evt::RecordSpec spec = sampleRecord(1, u"Caf\u00e9 Service");
-    spec.strings = {u"na\u00efve", u"", u"\u20ac 5"};
-    emu::evt::parseSid("S-1-5-18", spec.sid);
-    spec.data = {0x41, 0x42, 0x00, 0x43};
-    machine.writeLog("Application", {spec});
+    emu::evt::RecordSpec described = sampleRecord(1, u"Caf\u00e9 Service");
+    described.strings = {u"na\u00efve", u"", u"\u20ac 5"};
+    emu::evt::parseSid("S-1-5-18", described.sid);
+    described.data = {0x41, 0x42, 0x00, 0x43};
+    machine.writeLog("Application", {described});
     HANDLE log = OpenEventLogA(nullptr, "Application");
 
     Read tooSmall = readLog(log, kSeekBack, 1, 60);

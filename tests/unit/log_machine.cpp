@@ -4,15 +4,15 @@
 #include <iterator>
 
 emu::evt::RecordSpec sampleRecord(uint32_t n, const std::u16string& source) {
-    emu::evt::RecordSpec spec;
-    spec.timeGenerated = 1700000000 + 60 * n;
-    spec.timeWritten = spec.timeGenerated + 1;
-    spec.eventId = 0x40000000 + n;
-    spec.eventType = 4;
-    spec.source = source;
-    spec.computer = u"KESTRIN-PC";
-    spec.strings = {u"string " + std::u16string(1, u'0' + n % 10), u"second"};
-    return spec;
+    emu::evt::RecordSpec described;
+    described.timeGenerated = 1700000000 + 60 * n;
+    described.timeWritten = described.timeGenerated + 1;
+    described.eventId = 0x40000000 + n;
+    described.eventType = 4;
+    described.source = source;
+    described.computer = u"KESTRIN-PC";
+    described.strings = {u"string " + std::u16string(1, u'0' + n % 10), u"second"};
+    return described;
 }
 
 LogMachine::LogMachine() {

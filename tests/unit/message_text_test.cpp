@@ -56,10 +56,10 @@ void addSource(TestMachine& machine, const std::string& source, const std::strin
 
 emu::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
                               std::vector<std::u16string> strings) {
-    emu::evt::RecordSpec spec = sampleRecord(1, source);
-    spec.eventId = id;
-    spec.strings = std::move(strings);
-    return spec;
+    emu::evt::RecordSpec described = sampleRecord(1, source);
+    described.eventId = id;
+    described.strings = std::move(strings);
+    return described;
 }
 
 } // namespace

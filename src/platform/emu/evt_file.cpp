@@ -236,19 +236,19 @@ bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& out
     return true;
 }
 
-std::vector<uint8_t> encodeRecord(const RecordSpec& spec, uint32_t number) {
+std::vector<uint8_t> encodeRecord(const RecordSpec& described, uint32_t number) {
     std::vector<uint8_t> out(kFixedRecordSize, 0);
     storeDword(&out[kReserved], kSignature);
     storeDword(&out[kRecordNumber], number);
-    storeDword(&out[kTimeGenerated], spec.timeGenerated);
-    storeDword(&out[kTimeWritten], spec.timeWritten);
-    storeDword(&out[kEventId], spec.eventId);
-    out[kEventType] = static_cast<uint8_t>(spec.eventType);
-    out[kEventType + 1] = static_cast<uint8_t>(spec.eventType >> 8);
-    out[kNumStrings] = static_cast<uint8_t>(spec.strings.size());
-    out[kNumStrings + 1] = static_cast<uint8_t>(spec.strings.size() >> 8);
-    out[kCategory] = static_cast<uint8_t>(spec.category);
-    out[kCategory + 1] = static_cast<uint8_t>(spec.category >> 8);
+    storeDword(&out[kTimeGenerated], described.timeGenerated);
+    storeDword(&out[kTimeWritten], described.timeWritten);
+    storeDword(&out[kEventId], described.eventId);
+    out[kEventType] = static_cast<uint8_t>(described.eventType);
+    out[kEventType + 1] = static_cast<uint8_t>(described.eventType >> 8);
+    out[kNumStrings] = static_cast<uint8_t>(described.strings.size());
+    out[kNumStrings + 1] = static_cast<uint8_t>(described.strings.size() >> 8);
+    out[kCategory] = static_cast<uint8_t>(described.category);
+    out[kCategory + 1] = static_cast<uint8_t>(described.category >> 8);
     auto appendWide = [&out](const std::u16string& text) {
         for (char16_t c : text) {
             out.push_back(static_cast<uint8_t>(c));
@@ -257,18 +257,18 @@ std::vector<uint8_t> encodeRecord(const RecordSpec& spec, uint32_t number) {
         out.push_back(0);
         out.push_back(0);
     };
-    appendWide(spec.source);
-    appendWide(spec.computer);
+    appendWide(described.source);
+    appendWide(described.computer);
     padToDword(out);
-    storeDword(&out[kSidLength], static_cast<uint32_t>(spec.sid.size()));
+    storeDword(&out[kSidLength], static_cast<uint32_t>(described.sid.size()));
     storeDword(&out[kSidOffset], static_cast<uint32_t>(out.size()));
-    out.insert(out.end(), spec.sid.begin(), spec.sid.end());
+    out.insert(out.end(), described.sid.begin(), described.sid.end());
     storeDword(&out[kStringOffset], static_cast<uint32_t>(out.size()));
-    for (const std::u16string& s : spec.strings)
+    for (const std::u16string& s : described.strings)
         appendWide(s);
-    storeDword(&out[kDataLength], static_cast<uint32_t>(spec.data.size()));
+    storeDword(&out[kDataLength], static_cast<uint32_t>(described.data.size()));
     storeDword(&out[kDataOffset], static_cast<uint32_t>(out.size()));
-    out.insert(out.end(), spec.data.begin(), spec.data.end());
+    out.insert(out.end(), described.data.begin(), described.data.end());
     padToDword(out);
     appendDword(out, static_cast<uint32_t>(out.size() + 4));
     storeDword(&out[kLength], static_cast<uint32_t>(out.size()));
@@ -302,8 +302,8 @@ void LogWriter::writeAt(uint32_t offset, const uint8_t* data, uint32_t size) {
     }
 }
 
-bool LogWriter::append(const RecordSpec& spec) {
-    std::vector<uint8_t> record = encodeRecord(spec, next_);
+bool LogWriter::append(const RecordSpec& described) {
+    std::vector<uint8_t> record = encodeRecord(described, next_);
     uint32_t size = static_cast<uint32_t>(record.size());
     if (size + kEofSize > area_.size() - kHeaderSize)
         return false;

@@ -80,7 +80,7 @@ struct RecordSpec {
 };
 
 // The stored (UTF-16) form of a record numbered `number`.
-std::vector<uint8_t> encodeRecord(const RecordSpec& spec, uint32_t number);
+std::vector<uint8_t> encodeRecord(const RecordSpec& described, uint32_t number);
 
 // Writes a log as the event log service does: records appended to a circular
 // area of a fixed size, the oldest ones given up when a new one needs room.
@@ -88,7 +88,7 @@ class LogWriter {
   public:
     explicit LogWriter(uint32_t maxSize, uint32_t firstNumber = 1);
     // False when the record cannot fit even in an empty log.
-    bool append(const RecordSpec& spec);
+    bool append(const RecordSpec& described);
     // The file. `dirty` leaves the header as it was after the first record, with
     // the dirty flag set, as a log the service still had open.
     std::vector<uint8_t> image(bool dirty) const;

@@ -109,15 +109,15 @@ std::u16string formatInsert(const char16_t*& f, int number, Arguments& args) {
         return emu::ansiToWide(text ? text : "(null)");
     }
     ++f;
-    std::string spec = "%";
+    std::string printfFormat = "%";
     while (*f == u'0' || *f == u'+' || *f == u'-' || *f == u' ' || *f == u'#')
-        spec += static_cast<char>(*f++);
+        printfFormat += static_cast<char>(*f++);
     while (*f >= u'0' && *f <= u'9')
-        spec += static_cast<char>(*f++);
+        printfFormat += static_cast<char>(*f++);
     if (*f == u'.') {
-        spec += static_cast<char>(*f++);
+        printfFormat += static_cast<char>(*f++);
         while (*f >= u'0' && *f <= u'9')
-            spec += static_cast<char>(*f++);
+            printfFormat += static_cast<char>(*f++);
     }
     std::string conversion;
     while (*f && *f != u'!')
@@ -138,22 +138,23 @@ std::u16string formatInsert(const char16_t*& f, int number, Arguments& args) {
             } else {
                 text = arg ? reinterpret_cast<const char*>(arg) : "(null)";
             }
-            needed = std::snprintf(out.data(), out.size(), (spec + "s").c_str(), text.c_str());
+            needed =
+                std::snprintf(out.data(), out.size(), (printfFormat + "s").c_str(), text.c_str());
         } else if (last == 'c' || last == 'C') {
-            needed = std::snprintf(out.data(), out.size(), (spec + "c").c_str(),
+            needed = std::snprintf(out.data(), out.size(), (printfFormat + "c").c_str(),
                                    static_cast<int>(static_cast<unsigned char>(arg)));
         } else {
             bool wide64 = conversion.find("I64") != std::string::npos ||
                           conversion.find("ll") != std::string::npos;
             std::string c(1, last);
             if (wide64)
-                needed = std::snprintf(out.data(), out.size(), (spec + "ll" + c).c_str(),
+                needed = std::snprintf(out.data(), out.size(), (printfFormat + "ll" + c).c_str(),
                                        static_cast<long long>(arg));
             else if (last == 'd' || last == 'i')
-                needed = std::snprintf(out.data(), out.size(), (spec + c).c_str(),
+                needed = std::snprintf(out.data(), out.size(), (printfFormat + c).c_str(),
                                        static_cast<int>(arg));
             else if (last == 'u' || last == 'x' || last == 'X' || last == 'o')
-                needed = std::snprintf(out.data(), out.size(), (spec + c).c_str(),
+                needed = std::snprintf(out.data(), out.size(), (printfFormat + c).c_str(),
                                        static_cast<unsigned>(arg));
             else
                 return u"";
