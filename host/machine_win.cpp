@@ -55,6 +55,7 @@ struct LogFile {
     std::vector<uint8_t> bytes;
     emu::evt::Layout layout;
     bool damaged = true;
+    emu::evt::LogView view() const { return {bytes.data(), bytes.size(), layout, damaged}; }
 };
 struct LogHandle {
     std::shared_ptr<LogFile> log;
@@ -227,7 +228,7 @@ BOOL WINAPI countRecords(HANDLE log, DWORD* count) {
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    *count = handle->log->damaged ? 0 : handle->log->layout.count();
+    *count = emu::evt::recordCount(handle->log->view());
     return TRUE;
 }
 
@@ -237,8 +238,7 @@ BOOL WINAPI oldestRecord(HANDLE log, DWORD* oldest) {
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const emu::evt::Layout& layout = handle->log->layout;
-    *oldest = handle->log->damaged || layout.empty() ? 0 : layout.oldestNumber;
+    *oldest = emu::evt::oldestRecord(handle->log->view());
     return TRUE;
 }
 
@@ -249,21 +249,8 @@ BOOL WINAPI readLog(HANDLE log, DWORD flags, DWORD number, LPVOID buffer, DWORD 
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    bool sequential = flags & EVENTLOG_SEQUENTIAL_READ, seek = flags & EVENTLOG_SEEK_READ;
-    bool forwards = flags & EVENTLOG_FORWARDS_READ, backwards = flags & EVENTLOG_BACKWARDS_READ;
-    if (sequential == seek || forwards == backwards || !bytesRead || !needed || size > 0x7FFFF ||
-        (!buffer && size)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *bytesRead = *needed = 0;
-    if (handle->log->damaged) {
-        SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-        return FALSE;
-    }
-    emu::evt::LogImage image(handle->log->bytes.data(), handle->log->bytes.size());
-    DWORD error = emu::evt::readRecords(image, handle->log->layout, handle->position, flags, number,
-                                        static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
+    DWORD error = emu::evt::readEventLog(handle->log->view(), handle->position, flags, number,
+                                         buffer, size, bytesRead, needed);
     if (error) {
         SetLastError(error);
         return FALSE;

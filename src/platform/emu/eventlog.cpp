@@ -50,6 +50,7 @@ struct MappedLog {
     emu::evt::LogImage image() const {
         return emu::evt::LogImage(bytes, static_cast<size_t>(size));
     }
+    emu::evt::LogView view() const { return {bytes, static_cast<size_t>(size), layout, damaged}; }
 };
 
 struct LogHandle {
@@ -64,8 +65,6 @@ DWORD failingReadError = 0;
 std::map<std::string, std::shared_ptr<MappedLog>> mappedLogs;
 std::set<LogHandle*> openHandles;
 long handleCount = 0;
-
-const DWORD kMaxReadSize = 0x7FFFF; // the platform's limit on one read
 
 std::string registryString(HKEY root, const std::string& key, const char* value) {
     HKEY handle = nullptr;
@@ -208,7 +207,7 @@ extern "C" BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* number
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    *numberOfRecords = handle->log->damaged ? 0 : handle->log->layout.count();
+    *numberOfRecords = emu::evt::recordCount(handle->log->view());
     return TRUE;
 }
 
@@ -219,8 +218,7 @@ extern "C" BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRec
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const emu::evt::Layout& layout = handle->log->layout;
-    *oldestRecord = handle->log->damaged || layout.empty() ? 0 : layout.oldestNumber;
+    *oldestRecord = emu::evt::oldestRecord(handle->log->view());
     return TRUE;
 }
 
@@ -242,32 +240,18 @@ extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD rec
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        bool sequential = readFlags & EVENTLOG_SEQUENTIAL_READ;
-        bool seek = readFlags & EVENTLOG_SEEK_READ;
-        bool forwards = readFlags & EVENTLOG_FORWARDS_READ;
-        bool backwards = readFlags & EVENTLOG_BACKWARDS_READ;
-        if (sequential == seek || forwards == backwards || !bytesRead || !minBytesNeeded ||
-            bytesToRead > kMaxReadSize || (!buffer && bytesToRead)) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        *bytesRead = 0;
-        *minBytesNeeded = 0;
         if (failingReads > 0) {
             --failingReads;
+            if (bytesRead)
+                *bytesRead = 0;
             if (failingReadError == 0)
                 return TRUE;
             SetLastError(failingReadError);
             return FALSE;
         }
-        const MappedLog& log = *handle->log;
-        if (log.damaged) {
-            SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-            return FALSE;
-        }
-        DWORD error = emu::evt::readRecords(log.image(), log.layout, handle->position, readFlags,
-                                            recordOffset, static_cast<uint8_t*>(buffer),
-                                            bytesToRead, *bytesRead, *minBytesNeeded);
+        DWORD error =
+            emu::evt::readEventLog(handle->log->view(), handle->position, readFlags, recordOffset,
+                                   buffer, bytesToRead, bytesRead, minBytesNeeded);
         if (error) {
             SetLastError(error);
             return FALSE;

@@ -114,4 +114,28 @@ DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& pos
     return 0;
 }
 
+DWORD recordCount(const LogView& log) {
+    return log.damaged ? 0 : log.layout.count();
+}
+
+DWORD oldestRecord(const LogView& log) {
+    return log.damaged || log.layout.empty() ? 0 : log.layout.oldestNumber;
+}
+
+DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWORD recordNumber,
+                   void* buffer, DWORD size, DWORD* bytesRead, DWORD* needed) {
+    const DWORD maxReadSize = 0x7FFFF; // the platform's limit on one read
+    bool sequential = flags & EVENTLOG_SEQUENTIAL_READ, seek = flags & EVENTLOG_SEEK_READ;
+    bool forwards = flags & EVENTLOG_FORWARDS_READ, backwards = flags & EVENTLOG_BACKWARDS_READ;
+    if (sequential == seek || forwards == backwards || !bytesRead || !needed ||
+        size > maxReadSize || (!buffer && size))
+        return ERROR_INVALID_PARAMETER;
+    *bytesRead = 0;
+    *needed = 0;
+    if (log.damaged)
+        return ERROR_EVENTLOG_FILE_CORRUPT;
+    return readRecords(LogImage(log.bytes, log.size), log.layout, position, flags, recordNumber,
+                       static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
+}
+
 } // namespace emu::evt

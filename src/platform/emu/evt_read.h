@@ -22,4 +22,23 @@ struct ReadPosition {
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
                   DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed);
 
+// A located log as its handles see it.
+struct LogView {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    Layout layout;
+    bool damaged = false; // not an event log: every read fails as corrupt
+};
+
+// GetNumberOfEventLogRecords and GetOldestEventLogRecord: 0 for an empty or
+// damaged log.
+DWORD recordCount(const LogView& log);
+DWORD oldestRecord(const LogView& log);
+
+// ReadEventLogA once its handle is found: the flags and sizes checked
+// (ERROR_INVALID_PARAMETER), a damaged log refused (ERROR_EVENTLOG_FILE_CORRUPT),
+// then readRecords. Returns 0 or the error code.
+DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWORD recordNumber,
+                   void* buffer, DWORD size, DWORD* bytesRead, DWORD* needed);
+
 } // namespace emu::evt
