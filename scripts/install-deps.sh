@@ -1,32 +1,55 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian 12 machine (run as root).
 # usage: install-deps.sh [posix|all]   posix: enough for the demo
-set -euo pipefail
+set -uo pipefail
 what=${1:-all}
+here=$(dirname "$0")
 
 # The message files of the bundled machine are built with the mingw tools.
 posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev clang
                 libclang-rt-14-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
                 gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix)
-windows_packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-                  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                  googletest wine wine64 wine32:i386 xvfb xauth imagemagick)
+windows_packages=(g++-mingw-w64-i686-posix googletest)
+# Wine for the shipped 32-bit build, where this kernel runs 32-bit code; else
+# (or with KESTRIN_WINE_GUEST=1) what makes and boots a guest that does.
+wine_packages=(wine wine64 wine32:i386 xvfb xauth imagemagick)
+guest_packages=(qemu-system-x86 mmdebstrap e2fsprogs)
 
-packages=("${posix_packages[@]}")
-if [ "$what" = all ]; then
-  packages+=("${windows_packages[@]}")
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
-fi
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+apt_updated=
+install() { # packages...: installs those not installed yet
+  local missing=() p attempt
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
   echo "== installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  if [ -z "$apt_updated" ]; then
+    # A mirror in the middle of a sync fails one index of many; the lists that
+    # did arrive are enough for most installs, so try again a few times, then go on.
+    for attempt in 1 2 3; do
+      apt-get update -qq && break
+      echo "apt-get update failed (attempt $attempt)" >&2
+      [ $attempt -lt 3 ] && sleep 10
+    done
+    apt_updated=1
+  fi
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+packages=("${posix_packages[@]}")
+[ "$what" = all ] && packages+=("${windows_packages[@]}")
+install "${packages[@]}" || exit 1
+[ "$what" = all ] || exit 0
+
+if [ "${KESTRIN_WINE_GUEST:-0}" != 1 ] && bash "$here/wine-route.sh" kernel; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt_updated=
+  fi
+  # wine32:i386 needs its i386 libraries at the versions of the amd64 ones
+  # installed; where the mirror cannot give them, a guest runs Wine instead.
+  install "${wine_packages[@]}" 2>/dev/null && exit 0
+  echo "32-bit Wine could not be installed here: the Windows tests will run in a guest" >&2
 fi
+install "${guest_packages[@]}"

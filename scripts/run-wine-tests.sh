@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Windows tests under Wine, in a private prefix: the DLL's own tests, the
-# conformance probes (the emulation against Wine's implementation of the same
-# calls) and the stand-in host end to end. Expects the posix build and the
-# Windows build that this Wine runs (see wine_env.sh) to be there.
+# Windows tests under Wine, in a private 64-bit (WoW64) prefix, with the
+# shipped 32-bit build: the DLL's own tests, the conformance probes (the
+# emulation against Wine's implementation of the same calls) and the stand-in
+# host end to end. Expects the posix and win32 builds to be there. Where this
+# machine's own Wine cannot run 32-bit programs (scripts/wine-route.sh), or
+# with KESTRIN_WINE_GUEST=1, it runs itself inside a guest (wine-guest.sh).
 # Prints one line per check and exits non-zero if any failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+if [ "${KESTRIN_IN_GUEST:-0}" != 1 ] && [ "$(bash scripts/wine-route.sh)" = guest ]; then
+  exec bash scripts/wine-guest.sh
+fi
 source scripts/wine_env.sh
 posix=build/posix
-win=build/$KESTRIN_WIN_PRESET
+win=build/win32
 work=$(mktemp -d /tmp/kestrin-wine-tests.XXXXXX)
 trap 'wine_cleanup; rm -rf "$work"' EXIT
 failed=0
@@ -16,13 +21,30 @@ report() { # status name
   if [ "$1" -eq 0 ]; then echo "ok   $2"; else echo "FAIL $2"; failed=1; fi
 }
 
-echo "== Wine: $WINE ($KESTRIN_WIN_PRESET build)"
+echo "== Wine $("$WINE" --version): the win32 build in a WoW64 prefix"
 wine_start || exit 1
 
 # The DLL's own tests (GoogleTest), loaded from a plugins folder as the host does.
-KESTRIN_DIALOG_SCREENSHOT="${KESTRIN_SCREENSHOT_OUT:-$work/configure-dialog.png}" \
+# The dialog test makes SHOT.ready when the dialog is on the screen and waits
+# for SHOT, which is taken here.
+shot="${KESTRIN_SCREENSHOT_OUT:-$work/configure-dialog.png}"
+rm -f "$shot" "$shot.ready"
+(
+  for _ in $(seq 1200); do
+    if [ -e "$shot.ready" ]; then
+      import -window root "$shot.png" && mv "$shot.png" "$shot"
+      break
+    fi
+    sleep 0.1
+  done
+) &
+watcher=$!
+KESTRIN_DIALOG_SCREENSHOT="$(wine_path "$shot")" \
   "$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
 status=$?
+kill $watcher 2>/dev/null
+wait $watcher 2>/dev/null
+rm -f "$shot.ready"
 grep -qE '^\[  PASSED  \]' "$work/win_tests.txt" || status=1
 report $status "win_tests.exe ($(grep -oE '^\[==========\] [0-9]+ tests?' "$work/win_tests.txt" \
   | tail -n 1 | cut -d' ' -f2) tests)"
@@ -71,7 +93,7 @@ report $status "combo box conformance ($(wc -l <"$work/combo-wine.txt") lines eq
 mkdir -p "$work/reg/registry"
 KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" write
 KESTRIN_MACHINE="$work/reg" "$posix/tests/conformance/reg_probe" read >"$work/reg/emu.txt"
-"$WINE" reg import "$(wine_path "$work/reg/registry/HKEY_CURRENT_USER.reg")" \
+"$WINE64" reg import "$(wine_path "$work/reg/registry/HKEY_CURRENT_USER.reg")" \
   >"$work/reg/import.txt" 2>&1
 status=$?
 "$WINE" "$win/tests/conformance/reg_probe.exe" read 2>/dev/null | tr -d '\r' \
@@ -100,11 +122,9 @@ report $? "kestrin-host settings save and load under Wine"
 
 # The plugin end to end: the real DLL under Wine, given each machine's registry,
 # drive C: and .evt files, against the shared object on the emulated machine.
-# A 64-bit Wine loads only 64-bit message files, so those stand in there.
 make_machine() { # dir
   mkdir -p "$1"
   cp -r samples/machine/. "$1/"
-  if [ "$KESTRIN_WIN_PRESET" = win64 ]; then cp build/posix/messages64/*.dll "$1/drive_c/Windows/System32/"; fi
 }
 bundled="$work/bundled"
 made="$work/made"

@@ -2,22 +2,13 @@
 # prefix in a temporary folder, keeps its wineserver running for the whole run
 # (a cold start costs a second per process), and removes it all on exit.
 #
-# Sets WINE (the loader to run programs with), KESTRIN_WIN_PRESET (the build
-# whose programs this Wine can run) and WINEPREFIX.
-#
-# Wine runs 32-bit programs only where the kernel runs 32-bit x86 code; on a
-# machine that cannot (some hypervisors switch it off), the same sources are
-# built for x86_64 and run under the 64-bit Wine instead.
+# Sets WINE (the loader of the shipped 32-bit build's programs), WINE64 and
+# WINEPREFIX. The prefix is a 64-bit (WoW64) one, as our users' Windows is: a
+# 32-bit program in it sees System32 redirected to SysWOW64.
 
-KESTRIN_WIN_PRESET=$(bash "$(dirname "${BASH_SOURCE[0]}")/wine-preset.sh")
-if [ "$KESTRIN_WIN_PRESET" = win32 ]; then
-  WINE=/usr/lib/wine/wine
-  export WINEARCH=win32
-else
-  WINE=/usr/lib/wine/wine64
-  export WINEARCH=win64
-  export WINELOADER=/usr/lib/wine/wine64
-fi
+WINE=/usr/lib/wine/wine
+WINE64=/usr/lib/wine/wine64
+export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 WINEPREFIX=$(mktemp -d /tmp/kestrin-wine.XXXXXX)
@@ -44,10 +35,10 @@ start_display() {
 
 wine_start() {
   start_display
-  "$WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
+  "$WINE64" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
     echo "wineboot failed:"; cat "$WINEPREFIX/wineboot.log"; return 1; }
   # Without a window manager, an unmanaged window closes at once.
-  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
   wineserver -p >/dev/null 2>&1 # persistent until wine_cleanup kills it
 }

@@ -38,29 +38,27 @@ std::string windowText(HWND window) {
     return buffer;
 }
 
-// Has ImageMagick's import (a host program, which Wine starts like any other)
-// take the screen while the dialog is open, for the README's picture.
-void takeScreenshot(const char* hostPath) {
-    std::string command = std::string("Z:\\usr\\bin\\import -window root ") + hostPath;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+// The picture of the open dialog for the README is taken outside Wine (a Unix
+// program started from a Wine process ends the process with it, seen under
+// 32-bit Wine): the dialog says it is on the screen by making FILE.ready, and
+// waits, painting, until the script that watches for it has written FILE.
+void takeScreenshot(const char* windowsPath) {
+    std::string shot = windowsPath;
+    HANDLE ready = CreateFileA((shot + ".ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ready == INVALID_HANDLE_VALUE)
         return;
-    // Keep the windows painting while the picture is taken.
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
-        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) ==
-            WAIT_OBJECT_0)
+    CloseHandle(ready);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000;) {
+        if (GetFileAttributesA(shot.c_str()) != INVALID_FILE_ATTRIBUTES)
             break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
     }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
 }
 
 void CALLBACK workTheDialog(HWND, UINT, UINT_PTR timer, DWORD) {
