@@ -2,20 +2,24 @@
 # message compiler and resource compiler. The 32-bit ones go to the bundled
 # machine's C:\Windows\System32; 64-bit ones, which a 64-bit Wine can load, to
 # the build folder for the conformance probes.
-set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication)
+set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams)
 
 function(kestrin_message_dll name arch outdir outvar)
+  set(source ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc)
+  if(ARGC GREATER 4)
+    set(source ${ARGV4})
+  endif()
   set(work ${CMAKE_BINARY_DIR}/messages-work/${arch}/${name})
   set(dll ${outdir}/${name}.dll)
   file(MAKE_DIRECTORY ${work} ${outdir})
   add_custom_command(
     OUTPUT ${dll}
     COMMAND ${arch}-w64-mingw32-windmc -h ${work} -r ${work}
-            ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc
+            ${source}
     COMMAND ${arch}-w64-mingw32-windres -i ${name}.rc -O coff -o ${name}_res.o
     COMMAND ${arch}-w64-mingw32-gcc -shared -nostdlib -Wl,--entry=0 -o ${dll} ${name}_res.o
     WORKING_DIRECTORY ${work}
-    DEPENDS ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc
+    DEPENDS ${source}
     COMMENT "Message file ${name}.dll (${arch})"
     VERBATIM)
   set(${outvar} ${${outvar}} ${dll} PARENT_SCOPE)
@@ -29,6 +33,9 @@ if(KESTRIN_WINDMC)
       ${CMAKE_SOURCE_DIR}/samples/machine/drive_c/Windows/System32 KESTRIN_MESSAGE_DLLS)
     kestrin_message_dll(${name} x86_64 ${CMAKE_BINARY_DIR}/messages64 KESTRIN_MESSAGE_DLLS)
   endforeach()
+  # A message file only the unit tests use.
+  kestrin_message_dll(kbroken i686 ${CMAKE_BINARY_DIR}/test-messages KESTRIN_MESSAGE_DLLS
+                      ${CMAKE_SOURCE_DIR}/tests/unit/messages/kbroken.mc)
   add_custom_target(message_files ALL DEPENDS ${KESTRIN_MESSAGE_DLLS})
 else()
   message(WARNING "i686-w64-mingw32-windmc not found: the bundled machine has no message files")

@@ -1,13 +1,68 @@
 #include "CEventLogReader.h"
 
 #include "../platform/local_block.h"
+#include "../platform/platform_handles.h"
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
+
 const DWORD kInitialBufferSize = 260;
+const char kEventlogKey[] = "SYSTEM\\CurrentControlSet\\Services\\Eventlog";
+// The code on record for a log name that the machine does not register: its
+// text says what is wrong to a user ("The specified channel could not be found.").
+const DWORD kUnknownLogError = ERROR_EVT_CHANNEL_NOT_FOUND;
+// The code on record when the platform keeps answering reads with nothing.
+const DWORD kEmptyReadsError = ERROR_READ_FAULT;
+
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+               return lower(x) == lower(y);
+           });
 }
+
+// The logs the machine registers: the subkeys of the Eventlog key, read
+// without asking for more than reading (a standard user may not open some of
+// them, Security among them). False when the list cannot be read at all.
+bool registeredLogs(std::vector<std::string>& logs) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventlogKey, 0, KEY_READ, &raw) != ERROR_SUCCESS)
+        return false;
+    UniqueRegKey key(raw);
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD size = sizeof name;
+        LSTATUS status =
+            RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status == ERROR_SUCCESS)
+            logs.emplace_back(name, size);
+        else if (status != ERROR_MORE_DATA)
+            return false;
+    }
+}
+
+// True when `source` is registered under `log`.
+bool isSourceOf(const std::string& log, const std::string& source) {
+    std::string path = std::string(kEventlogKey) + "\\" + log + "\\" + source;
+    HKEY raw = nullptr;
+    if (source.find('\\') != std::string::npos ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS)
+        return false;
+    UniqueRegKey key(raw);
+    return true;
+}
+
+struct EventLogCloser {
+    void operator()(HANDLE log) const { CloseEventLog(log); }
+};
+using UniqueEventLog = std::unique_ptr<void, EventLogCloser>;
+
+} // namespace
 
 CEventLogReader::CEventLogReader() {
     GrowBuffer(kInitialBufferSize);
@@ -32,11 +87,21 @@ bool CEventLogReader::Open(const std::string& logName, const std::string& server
         SetStatus("Invalid Log Name.", 0, true);
         return false;
     }
-    m_LogName = logName;
     std::string server = serverName;
     if (!server.empty() && server.compare(0, 2, "\\\\") != 0)
         server = "\\\\" + server;
-    m_LogHandle = OpenEventLogA(server.empty() ? nullptr : server.c_str(), logName.c_str());
+    // The platform opens the Application log for a name it does not know: a
+    // mistyped name would show another log's entries under the chosen one.
+    std::string log = logName;
+    if (server.empty() && !FindRegisteredLog(log)) {
+        m_LogName = logName;
+        SetLastError(kUnknownLogError);
+        SetStatus("Could not open the this event log.", 0, true);
+        return false;
+    }
+    m_LogName = log;
+    m_ServerName = server;
+    m_LogHandle = OpenEventLogA(server.empty() ? nullptr : server.c_str(), log.c_str());
     if (!m_LogHandle) {
         SetStatus("Could not open the this event log.", 0, true);
         return false;
@@ -44,10 +109,29 @@ bool CEventLogReader::Open(const std::string& logName, const std::string& server
     return true;
 }
 
+bool CEventLogReader::FindRegisteredLog(std::string& name) {
+    std::vector<std::string> logs;
+    if (!registeredLogs(logs))
+        return true; // nothing to check against: the platform decides
+    for (const std::string& log : logs)
+        if (sameName(log, name))
+            return true;
+    // A source's name opens its log, as the platform documents; its message
+    // texts are registered under that log.
+    for (const std::string& log : logs) {
+        if (isSourceOf(log, name)) {
+            name = log;
+            return true;
+        }
+    }
+    return false;
+}
+
 void CEventLogReader::Close() {
     if (!IsOpen())
         return;
     m_LogName.clear();
+    m_ServerName.clear();
     CloseEventLog(m_LogHandle);
     m_LogHandle = nullptr;
     m_OldestRecord = 0;
@@ -80,9 +164,14 @@ CEventLogReader::ReadOutcome CEventLogReader::ReadIntoBuffer(DWORD flags, DWORD 
         if (bytesRead > 0)
             return ReadOutcome::Records;
         // A platform that keeps answering "nothing" would hold the host forever.
-        return ++emptyReads > kEmptyReadRetries ? ReadOutcome::End : ReadOutcome::Retry;
+        if (++emptyReads <= kEmptyReadRetries)
+            return ReadOutcome::Retry;
+        SetLastError(kEmptyReadsError);
+        CaptureLastError();
+        return ReadOutcome::Failed;
     }
-    switch (GetLastError()) {
+    DWORD error = GetLastError();
+    switch (error) {
     case ERROR_INSUFFICIENT_BUFFER:
         if (GrowBuffer(needed))
             return ReadOutcome::Retry;
@@ -90,7 +179,12 @@ CEventLogReader::ReadOutcome CEventLogReader::ReadIntoBuffer(DWORD flags, DWORD 
         return ReadOutcome::Failed;
     case ERROR_HANDLE_EOF:
         return ReadOutcome::End;
+    case ERROR_INVALID_PARAMETER:
+        if (flags & EVENTLOG_SEEK_READ)
+            return ReadOutcome::SeekRefused; // the caller decides whether to record it
+        [[fallthrough]];
     default:
+        SetLastError(error);
         CaptureLastError();
         return ReadOutcome::Failed;
     }
@@ -109,26 +203,100 @@ bool CEventLogReader::ReadRecord(DWORD recordNumber, EVENTLOGRECORD** record, bo
         switch (ReadIntoBuffer(flags, recordNumber, bytesRead, emptyReads)) {
         case ReadOutcome::Retry:
             continue;
+        case ReadOutcome::SeekRefused:
+            return ReadRecordSequentially(recordNumber, record);
         case ReadOutcome::End:
         case ReadOutcome::Failed:
             return false;
         case ReadOutcome::Records:
             break;
         }
-        DWORD length = reinterpret_cast<const EVENTLOGRECORD*>(m_ReadPointer)->Length;
-        if (bytesRead < sizeof(DWORD) || length < sizeof(EVENTLOGRECORD) || length > bytesRead) {
-            SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
+        return CopyRecord(m_ReadPointer, bytesRead, record);
+    }
+}
+
+bool CEventLogReader::CopyRecord(const BYTE* bytes, DWORD bytesRead, EVENTLOGRECORD** record) {
+    DWORD length = 0;
+    if (bytesRead >= sizeof length)
+        std::memcpy(&length, bytes, sizeof length);
+    if (bytesRead < sizeof(EVENTLOGRECORD) || length < sizeof(EVENTLOGRECORD) ||
+        length > bytesRead) {
+        SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
+        CaptureLastError();
+        return false;
+    }
+    void* copy = LocalAlloc(LMEM_ZEROINIT, length);
+    if (!copy) {
+        CaptureLastError();
+        return false;
+    }
+    std::memcpy(copy, bytes, length);
+    *record = static_cast<EVENTLOGRECORD*>(copy);
+    return true;
+}
+
+// Some Windows versions refuse seek reads on large or wrapped logs for records
+// that the log holds. Such a record is found by reading backwards from the
+// newest one, on a handle of its own so that this reader's sequential
+// position stays where its batch left it. A record the log does not hold is
+// refused as the platform refused it.
+bool CEventLogReader::ReadRecordSequentially(DWORD recordNumber, EVENTLOGRECORD** record) {
+    DWORD oldest = 0, count = 0;
+    GetOldestEventLogRecord(m_LogHandle, &oldest);
+    GetNumberOfEventLogRecords(m_LogHandle, &count);
+    auto refused = [this] {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        CaptureLastError();
+        return false;
+    };
+    if (count == 0 || recordNumber < oldest || uint64_t(recordNumber) >= uint64_t(oldest) + count)
+        return refused();
+    UniqueEventLog log(
+        OpenEventLogA(m_ServerName.empty() ? nullptr : m_ServerName.c_str(), m_LogName.c_str()));
+    if (!log)
+        return refused();
+    std::vector<BYTE> buffer(std::max<DWORD>(m_BufferSize, kInitialBufferSize));
+    int emptyReads = 0;
+    for (;;) {
+        DWORD bytesRead = 0, needed = 0;
+        if (!ReadEventLogA(log.get(), EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0,
+                           buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead, &needed)) {
+            DWORD error = GetLastError();
+            if (error == ERROR_INSUFFICIENT_BUFFER && needed > buffer.size()) {
+                buffer.resize(needed);
+                continue;
+            }
+            if (error == ERROR_HANDLE_EOF)
+                return refused();
+            SetLastError(error);
             CaptureLastError();
             return false;
         }
-        void* copy = LocalAlloc(LMEM_ZEROINIT, length);
-        if (!copy) {
-            CaptureLastError();
-            return false;
+        if (bytesRead == 0) {
+            if (++emptyReads > kEmptyReadRetries) {
+                SetLastError(kEmptyReadsError);
+                CaptureLastError();
+                return false;
+            }
+            continue;
         }
-        std::memcpy(copy, m_ReadPointer, length);
-        *record = static_cast<EVENTLOGRECORD*>(copy);
-        return true;
+        for (DWORD at = 0; at < bytesRead;) {
+            DWORD remaining = bytesRead - at;
+            const auto* found = reinterpret_cast<const EVENTLOGRECORD*>(buffer.data() + at);
+            DWORD length = 0;
+            if (remaining >= sizeof length)
+                std::memcpy(&length, buffer.data() + at, sizeof length);
+            if (remaining < sizeof(EVENTLOGRECORD) || length < sizeof(EVENTLOGRECORD) ||
+                length > remaining || length % sizeof(DWORD) != 0)
+                return CopyRecord(buffer.data() + at, remaining, record); // records corrupt
+            DWORD number = 0;
+            std::memcpy(&number, &found->RecordNumber, sizeof number);
+            if (number == recordNumber)
+                return CopyRecord(buffer.data() + at, length, record);
+            if (number < recordNumber)
+                return refused(); // gone past it: the log no longer holds it
+            at += length;
+        }
     }
 }
 
@@ -151,6 +319,7 @@ int32_t CEventLogReader::ReadEntries(DWORD maxCount, bool backwards) {
             continue;
         case ReadOutcome::End:
         case ReadOutcome::Failed:
+        case ReadOutcome::SeekRefused:
             reading = false;
             continue;
         case ReadOutcome::Records:

@@ -59,8 +59,16 @@ class CEventLogReader : public CErrorInfo {
     bool GrowBuffer(DWORD size);
 
     // One platform read into the buffer; the outcome the two reads act on.
-    enum class ReadOutcome { Records, Retry, End, Failed };
+    // SeekRefused: a seek read failed with ERROR_INVALID_PARAMETER, nothing recorded.
+    enum class ReadOutcome { Records, Retry, End, Failed, SeekRefused };
     ReadOutcome ReadIntoBuffer(DWORD flags, DWORD recordNumber, DWORD& bytesRead, int& emptyReads);
+
+    // Turns `name` into the log the machine registers under it or for it as a
+    // source; false when it names neither.
+    bool FindRegisteredLog(std::string& name);
+    // A LocalAlloc copy of the record at `bytes`, checked against `bytesRead`.
+    bool CopyRecord(const BYTE* bytes, DWORD bytesRead, EVENTLOGRECORD** record);
+    bool ReadRecordSequentially(DWORD recordNumber, EVENTLOGRECORD** record);
 
     std::vector<CEventEntry> m_Entries;
     HANDLE m_LogHandle = nullptr;
@@ -70,4 +78,5 @@ class CEventLogReader : public CErrorInfo {
     DWORD m_OldestRecord = 0;
     DWORD m_RecordCount = 0;
     std::string m_LogName;
+    std::string m_ServerName; // as passed to OpenEventLogA, for a second handle
 };

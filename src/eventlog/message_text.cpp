@@ -6,46 +6,54 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace {
 
 const DWORD kValueBufferSize = 261;
 const DWORD kMinimumMessageSize = 1024;
+// A message names at most 99 inserts, but in a 32-bit process an I64 insert
+// takes two argument slots and a "*" width or precision one more each: with
+// this many slots no message reads past the arguments.
+const size_t kArgumentSlots = 200;
+// Every string handed to FormatMessageA ends in this many NUL bytes: a message
+// that reads an insert as a wide string (%1!S!) stops at the first aligned
+// pair of them, whatever the string's length.
+const size_t kTerminatorBytes = 4;
+const char kEmptyInsert[kTerminatorBytes] = {};
+// Parameter strings make a message longer; past this size the rest of it is
+// kept as it stands (no desktop shows that much of one entry anyway).
+const size_t kParameterExpansionLimit = 64 * 1024;
 
-// The highest %1..%99 a message's raw text uses ("%%" is an escape).
-int highestInsert(const std::string& text) {
-    int highest = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] != '%')
-            continue;
-        char c = text[i + 1];
-        if (c >= '1' && c <= '9') {
-            int n = c - '0';
-            if (i + 2 < text.size() && text[i + 2] >= '0' && text[i + 2] <= '9')
-                n = n * 10 + (text[i + 2] - '0');
-            highest = std::max(highest, n);
+// The record's insertion strings, read within the record's Length, as the
+// argument array FormatMessageA takes: padded with empty strings.
+class InsertArguments {
+  public:
+    explicit InsertArguments(const EVENTLOGRECORD* record) {
+        const char* bytes = reinterpret_cast<const char*>(record);
+        size_t end = record->Length >= sizeof(EVENTLOGRECORD) + 4 ? record->Length - 4 : 0;
+        size_t cursor = record->StringOffset;
+        for (WORD i = 0; i < record->NumStrings && cursor < end; ++i) {
+            const void* nul = std::memchr(bytes + cursor, 0, end - cursor);
+            if (!nul)
+                break;
+            size_t length = static_cast<const char*>(nul) - (bytes + cursor);
+            strings_.emplace_back(bytes + cursor, length);
+            strings_.back().append(kTerminatorBytes - 1, '\0'); // c_str() adds the last
+            cursor += length + 1;
         }
-        ++i;
+        arguments_.assign(std::max(kArgumentSlots, strings_.size()),
+                          reinterpret_cast<ULONG_PTR>(kEmptyInsert));
+        for (size_t i = 0; i < strings_.size(); ++i)
+            arguments_[i] = reinterpret_cast<ULONG_PTR>(strings_[i].c_str());
     }
-    return highest;
-}
+    va_list* array() { return reinterpret_cast<va_list*>(arguments_.data()); }
 
-// The record's insertion strings, read within the record's Length.
-std::vector<std::string> insertionStrings(const EVENTLOGRECORD* record) {
-    std::vector<std::string> strings;
-    const char* bytes = reinterpret_cast<const char*>(record);
-    size_t end = record->Length >= sizeof(EVENTLOGRECORD) + 4 ? record->Length - 4 : 0;
-    size_t cursor = record->StringOffset;
-    for (WORD i = 0; i < record->NumStrings && cursor < end; ++i) {
-        const void* nul = std::memchr(bytes + cursor, 0, end - cursor);
-        if (!nul)
-            break;
-        strings.emplace_back(bytes + cursor, static_cast<const char*>(nul));
-        cursor += strings.back().size() + 1;
-    }
-    return strings;
-}
+  private:
+    std::vector<std::string> strings_;
+    std::vector<ULONG_PTR> arguments_;
+};
 
 std::string recordSource(const EVENTLOGRECORD* record) {
     const char* bytes = reinterpret_cast<const char*>(record);
@@ -73,34 +81,127 @@ std::string expandPath(const std::string& path) {
     return std::string(expanded.data());
 }
 
-// FormatMessageA into a string; false when it formats nothing.
-bool formatMessage(DWORD flags, HMODULE module, DWORD id, ULONG_PTR* arguments, std::string& text) {
-    char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | flags, module, id, 0,
-                                  reinterpret_cast<LPSTR>(&buffer), kMinimumMessageSize,
-                                  reinterpret_cast<va_list*>(arguments));
-    LocalBlock<char> owned(buffer);
-    if (length == 0 || !buffer)
+// A list of message files from the source's key ("a.dll;b.dll"), or false
+// when the value is missing or too long for its buffer.
+bool readFileList(HKEY key, const char* valueName, std::vector<std::string>& files) {
+    char value[kValueBufferSize] = {};
+    DWORD type = 0, size = kValueBufferSize;
+    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+        ERROR_SUCCESS)
         return false;
-    text.assign(buffer, length);
+    std::string list(value, strnlen(value, std::min<DWORD>(size, kValueBufferSize)));
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(';', start), list.size());
+        if (end > start)
+            files.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
     return true;
 }
 
-// Formats message `id` of `module` (or the system's, with FROM_SYSTEM) with the
-// record's strings, padded with empty ones up to the highest insert the message
-// uses, so that no insert reads past the arguments.
-bool formatWithInserts(DWORD source, HMODULE module, DWORD id,
-                       const std::vector<std::string>& strings, std::string& text) {
-    std::string raw;
-    if (!formatMessage(source | FORMAT_MESSAGE_IGNORE_INSERTS, module, id, nullptr, raw))
+UniqueModule loadMessageFile(const std::string& file) {
+    return UniqueModule(
+        LoadLibraryExA(expandPath(file).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+}
+
+// What asking one message table for a message came to.
+enum class Lookup { Found, NotFound, Failed };
+
+// Only these mean "this table has no such message": any other failure is of a
+// message that exists, and another table's message of that number is not it.
+bool isNotFound(DWORD code) {
+    return code == ERROR_MR_MID_NOT_FOUND || code == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+           code == ERROR_RESOURCE_NAME_NOT_FOUND || code == ERROR_RESOURCE_LANG_NOT_FOUND;
+}
+
+// FormatMessageA into `text`; on failure `error` holds the platform's code.
+Lookup formatMessage(DWORD flags, HMODULE module, DWORD id, va_list* arguments, std::string& text,
+                     DWORD& error) {
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | flags, module, id, 0,
+                                  reinterpret_cast<LPSTR>(&buffer), kMinimumMessageSize, arguments);
+    error = length == 0 ? GetLastError() : ERROR_SUCCESS;
+    LocalBlock<char> owned(buffer);
+    if (length == 0 || !buffer) {
+        if (error == ERROR_SUCCESS)
+            error = ERROR_NO_WORK_DONE;
+        return isNotFound(error) ? Lookup::NotFound : Lookup::Failed;
+    }
+    text.assign(buffer, length);
+    return Lookup::Found;
+}
+
+// The text of parameter message `id`: from the source's parameter files in
+// turn, then the system's table; without its final line break.
+bool parameterText(const std::vector<UniqueModule>& files, DWORD id, std::string& text) {
+    DWORD error = 0;
+    bool found = false;
+    for (const UniqueModule& file : files) {
+        if (formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, file.get(),
+                          id, nullptr, text, error) == Lookup::Found) {
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        found = formatMessage(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              id, nullptr, text, error) == Lookup::Found;
+    if (!found)
         return false;
-    size_t count = std::max<size_t>(strings.size(), static_cast<size_t>(highestInsert(raw)));
-    std::vector<ULONG_PTR> arguments(count + 1, 0);
-    static const char empty[] = "";
-    for (size_t i = 0; i < count; ++i)
-        arguments[i] = reinterpret_cast<ULONG_PTR>(i < strings.size() ? strings[i].c_str() : empty);
-    return formatMessage(source | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, arguments.data(),
-                         text);
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+        text.resize(text.size() - 2);
+    else if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return true;
+}
+
+// Replaces each "%%N" (N decimal: an insertion string that names a parameter
+// message) with the text of message N, as the platform's event viewer shows
+// it. A "%%N" that nothing resolves stays; replaced text is not read again.
+std::string expandParameters(HKEY key, const std::string& text) {
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t at = text.find("%%");
+    while (at != std::string::npos && !(at + 2 < text.size() && isDigit(text[at + 2])))
+        at = text.find("%%", at + 1);
+    if (at == std::string::npos)
+        return text;
+
+    std::vector<UniqueModule> files;
+    std::vector<std::string> names;
+    readFileList(key, "ParameterMessageFile", names);
+    for (const std::string& name : names)
+        if (UniqueModule file = loadMessageFile(name))
+            files.push_back(std::move(file));
+
+    std::map<DWORD, std::string> known;
+    std::string out(text, 0, at);
+    size_t i = at;
+    while (i < text.size()) {
+        if (out.size() > kParameterExpansionLimit || text.compare(i, 2, "%%") != 0 ||
+            i + 2 >= text.size() || !isDigit(text[i + 2])) {
+            out += text[i++];
+            continue;
+        }
+        size_t digits = i + 2;
+        uint64_t id = 0;
+        while (digits < text.size() && isDigit(text[digits]) && id <= 0xFFFFFFFFu)
+            id = id * 10 + static_cast<uint64_t>(text[digits++] - '0');
+        if (id > 0xFFFFFFFFu) {
+            out.append(text, i, digits - i);
+            i = digits;
+            continue;
+        }
+        auto cached = known.find(static_cast<DWORD>(id));
+        if (cached == known.end()) {
+            std::string value;
+            if (!parameterText(files, static_cast<DWORD>(id), value))
+                value = text.substr(i, digits - i);
+            cached = known.emplace(static_cast<DWORD>(id), std::move(value)).first;
+        }
+        out += cached->second;
+        i = digits;
+    }
+    return out;
 }
 
 } // namespace
@@ -128,39 +229,36 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &rawKey) != ERROR_SUCCESS)
         return "";
     UniqueRegKey key(rawKey);
-    char value[kValueBufferSize] = {};
-    DWORD type = 0, size = kValueBufferSize;
-    if (RegQueryValueExA(key.get(), "EventMessageFile", nullptr, &type,
-                         reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS)
+    std::vector<std::string> files;
+    if (!readFileList(key.get(), "EventMessageFile", files))
         return "";
-    std::string files(value, strnlen(value, std::min<DWORD>(size, kValueBufferSize)));
 
-    // Each file of the list is asked in turn for the message in its own table.
-    std::vector<std::string> strings = insertionStrings(record);
+    // Each file of the list is asked in turn for the message in its own table;
+    // the system's table comes last, as FROM_SYSTEM does after a single module.
+    InsertArguments inserts(record);
     bool anyLoaded = false;
     std::string text;
-    for (size_t start = 0; start <= files.size();) {
-        size_t end = files.find(';', start);
-        if (end == std::string::npos)
-            end = files.size();
-        std::string file = files.substr(start, end - start);
-        start = end + 1;
-        if (file.empty())
-            continue;
-        UniqueModule module(
-            LoadLibraryExA(expandPath(file).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+    DWORD error = 0;
+    Lookup lookup = Lookup::NotFound;
+    for (const std::string& file : files) {
+        UniqueModule module = loadMessageFile(file);
         if (!module)
             continue;
         anyLoaded = true;
-        if (formatWithInserts(FORMAT_MESSAGE_FROM_HMODULE, module.get(), record->EventID, strings,
-                              text))
-            return text;
+        lookup = formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                               module.get(), record->EventID, inserts.array(), text, error);
+        if (lookup != Lookup::NotFound)
+            break;
     }
-    // As FROM_SYSTEM does after a single module: the system's table comes last.
-    if (anyLoaded &&
-        formatWithInserts(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, record->EventID, strings, text))
-        return text;
-    if (anyLoaded)
+    if (!anyLoaded)
+        return "";
+    if (lookup == Lookup::NotFound)
+        lookup = formatMessage(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+                               record->EventID, inserts.array(), text, error);
+    if (lookup != Lookup::Found) {
+        SetLastError(error);
         CaptureLastError();
-    return "";
+        return "";
+    }
+    return expandParameters(key.get(), text);
 }

@@ -3,6 +3,7 @@
 #include "../platform/local_time.h"
 #include "../platform/win32api.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -30,17 +31,25 @@ class LeadBytes {
     }();
 };
 
+// Replace-all that stops building once the text passes `limit` bytes: what
+// lies beyond is cut anyway, and this keeps every step within a small
+// multiple of the bound however many matches the text holds.
 std::string replaceAll(const std::string& text, const std::string& pattern,
-                       const std::string& value, LeadBytes& leads) {
+                       const std::string& value, LeadBytes& leads,
+                       size_t limit = std::string::npos) {
     if (pattern.empty())
-        return text;
+        return text.substr(0, limit);
     std::string out;
-    out.reserve(text.size());
+    out.reserve(std::min(text.size(), limit));
     size_t i = 0;
     for (;;) {
+        if (out.size() >= limit) {
+            out.resize(limit);
+            return out;
+        }
         size_t match = text.find(pattern, i);
         if (match == std::string::npos) {
-            out.append(text, i, std::string::npos);
+            out.append(text, i, limit - out.size());
             return out;
         }
         // Step over whole characters up to the match: a match that begins on a
@@ -55,6 +64,18 @@ std::string replaceAll(const std::string& text, const std::string& pattern,
             continue;
         out += value;
         i += pattern.size();
+    }
+}
+
+size_t wholeCharacters(const std::string& text, size_t limit, LeadBytes& leads) {
+    if (text.size() <= limit)
+        return text.size();
+    size_t at = 0;
+    for (;;) {
+        size_t next = at + (leads.isLead(static_cast<unsigned char>(text[at])) ? 2 : 1);
+        if (next > limit)
+            return at;
+        at = next;
     }
 }
 
@@ -75,20 +96,31 @@ std::string ReplaceAll(const std::string& text, const std::string& pattern,
     return replaceAll(text, pattern, value, leads);
 }
 
+std::string CutAtCharacter(std::string text, size_t limit) {
+    LeadBytes leads;
+    text.resize(wholeCharacters(text, limit, leads));
+    return text;
+}
+
 std::string FormatEntry(const CEventEntry& entry, std::string messageText,
                         std::string outputTemplate) {
     LeadBytes leads;
+    const size_t limit = kEntryTextLimit;
     char eventId[16];
     std::snprintf(eventId, sizeof eventId, "0x%08X", static_cast<unsigned>(entry.m_EventID));
     std::string text = std::move(outputTemplate);
-    text = replaceAll(text, "%1", entry.m_SourceName, leads);
-    text = replaceAll(text, "%2", messageText, leads);
-    text = replaceAll(text, "%3", eventId, leads);
-    text = replaceAll(text, "%4", dateText(entry.m_TimeGenerated), leads);
-    text = replaceAll(text, "%5", entry.m_TypeName, leads);
-    text = replaceAll(text, "%6", entry.m_UserName, leads);
-    text = replaceAll(text, "%7", entry.m_DomainName, leads);
-    text = replaceAll(text, "\\n", "\n", leads);
-    text = replaceAll(text, "\\t", "\t", leads);
+    // Each step stops a little past the bound (so that a lone lead byte at the
+    // cut is seen as such), and the end cuts at a whole character.
+    const size_t working = limit + 1;
+    text = replaceAll(text, "%1", entry.m_SourceName, leads, working);
+    text = replaceAll(text, "%2", messageText, leads, working);
+    text = replaceAll(text, "%3", eventId, leads, working);
+    text = replaceAll(text, "%4", dateText(entry.m_TimeGenerated), leads, working);
+    text = replaceAll(text, "%5", entry.m_TypeName, leads, working);
+    text = replaceAll(text, "%6", entry.m_UserName, leads, working);
+    text = replaceAll(text, "%7", entry.m_DomainName, leads, working);
+    text = replaceAll(text, "\\n", "\n", leads, working);
+    text = replaceAll(text, "\\t", "\t", leads, working);
+    text.resize(wholeCharacters(text, limit, leads));
     return text;
 }

@@ -127,6 +127,11 @@ typedef struct SECURITY_ATTRIBUTES {
 #define ERROR_BADKEY 1010L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_READ_FAULT 30L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
+#define ERROR_EVT_CHANNEL_NOT_FOUND 15007L
 #define ERROR_NONE_MAPPED 1332L
 #define ERROR_INVALID_SID 1337L
 #define ERROR_EVENTLOG_FILE_CORRUPT 1500L
@@ -294,6 +299,11 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
 } // extern "C"
 
+#endif
+
+// Not in every Windows SDK's headers.
+#ifndef ERROR_NO_WORK_DONE
+#define ERROR_NO_WORK_DONE 235L
 #endif
 
 // GDI+ flat interface, as gdiplus.dll exports it (mingw declares it only inside

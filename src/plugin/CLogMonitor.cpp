@@ -8,5 +8,7 @@ char* CLogMonitor::HandOutResult() {
 }
 
 void CLogMonitor::TakeBackResult() {
-    m_Result.resize(std::strlen(m_Result.c_str()));
+    // Never past the text's own length: the host may have written over its NUL.
+    m_Result.resize(strnlen(m_Result.data(), m_Result.size()));
+    m_Result.data()[m_Result.size()] = '\0';
 }

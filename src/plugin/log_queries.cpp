@@ -53,11 +53,12 @@ void RefreshNewestEntries(CLogMonitor& monitor) {
     reader.Open(monitor.m_OpenLog, "");
     reader.ReadEntries(kBatchSize, true);
     std::string result;
-    for (int32_t i = 0; i < kBatchSize; ++i) {
+    for (int32_t i = 0; i < kBatchSize && result.size() < kRefreshTextLimit; ++i) {
         CEventEntry entry = reader.GetEntry(i);
         std::string message = reader.GetEntryMessageText(entry);
         result += FormatEntry(entry, message, monitor.m_ParseString);
     }
+    result = CutAtCharacter(std::move(result), kRefreshTextLimit);
     reader.Close();
     monitor.m_Result = std::move(result);
 }

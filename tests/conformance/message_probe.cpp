@@ -62,7 +62,8 @@ void fromString(const char* label, const char* text, DWORD flags = 0) {
 const DWORD kIds[] = {1,          2,          3,          6,          38,         87,
                       1000,       0x210,      0x3E8,      0x2B3A,     0x24,       0x25,
                       0x80000024, 0x80000033, 0x80001776, 0x80001779, 0xC0001B58, 0x40001B7D,
-                      0xC0001067, 0x80000002, 0xB0010001, 12002,      0xC00D36B0, 0x12345};
+                      0xC0001067, 0x80000002, 0xB0010001, 12002,      0xC00D36B0, 0x12345,
+                      22,         1311};
 
 } // namespace
 

@@ -213,10 +213,11 @@ TEST(CEventLogReader, EndlessEmptyReadsAndReadErrorsEndTheBatch) {
     machine.writeLog("System", {sampleRecord(1), sampleRecord(2)});
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));
+    SetLastError(ERROR_SUCCESS); // whatever the thread held, the failure has its own code
     emu::failEventLogReads(1000, 0);
-    EXPECT_EQ(0, reader.ReadEntries(25, true));
+    EXPECT_EQ(-1, reader.ReadEntries(25, true));
     emu::clearFaults();
-    EXPECT_FALSE(reader.GetStatus(nullptr));
+    EXPECT_EQ("The system cannot read from the specified device.\r\n", reader.GetErrorText());
 
     emu::failEventLogReads(1, ERROR_INVALID_HANDLE);
     EXPECT_EQ(-1, reader.ReadEntries(25, true));
@@ -236,4 +237,26 @@ TEST(CEventLogReader, ARecordLargerThanAnyReadIsAFailureNotALoop) {
     EXPECT_EQ(-1, reader.ReadEntries(25, true));
     EXPECT_EQ(0u, reader.EntryCount());
     EXPECT_EQ("The parameter is incorrect.\r\n", reader.GetErrorText());
+}
+
+TEST(CEventLogReader, ARefusedSeekReadReadsBackOnAHandleOfItsOwn) {
+    LogMachine machine;
+    std::vector<emu::evt::RecordSpec> records;
+    for (uint32_t n = 1; n <= 6; ++n)
+        records.push_back(sampleRecord(n));
+    machine.writeLog("System", records);
+    CEventLogReader reader;
+    ASSERT_TRUE(reader.Open("System", ""));
+    ASSERT_EQ(2, reader.ReadEntries(2, true));
+    emu::refuseSeekReads(true);
+    CEventEntry entry;
+    ASSERT_TRUE(reader.ReadEntry(2, entry));
+    EXPECT_EQ(2u, entry.m_RecordNumber);
+    EXPECT_FALSE(reader.GetStatus(nullptr));
+    EXPECT_FALSE(reader.ReadEntry(7, entry)) << "not in the log: refused as the platform did";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), reader.CaptureLastError());
+    emu::clearFaults();
+    EXPECT_EQ(-1, reader.ReadEntries(2, true)) << "the failure stays on record";
+    EXPECT_EQ(3u, reader.GetEntry(3).m_RecordNumber) << "the batch went on where it stopped";
+    EXPECT_EQ(1, emu::ledger().eventLogHandles) << "the second handle is closed";
 }

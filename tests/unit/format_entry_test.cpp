@@ -91,3 +91,21 @@ TEST_F(FormatEntryTest, NeverMatchesFromATrailByteInADoubleByteCodePage) {
     machine_.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\r\n");
     EXPECT_EQ("\x95\n \n", ReplaceAll(text, "\\n", "\n")) << "in 1252 every byte is a character";
 }
+
+TEST_F(FormatEntryTest, TextsAreBoundedAndCutAtAWholeCharacter) {
+    machine_.writeHive("HKEY_LOCAL_MACHINE",
+                       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+                       "Nls\\CodePage]\r\n\"ACP\"=\"932\"\r\n");
+    CEventEntry entry = sampleEntry();
+    std::string manyMessages;
+    for (int i = 0; i < 511; ++i)
+        manyMessages += "%2";
+    std::string text = FormatEntry(entry, std::string(60000, 'm') + "%3%4%1", manyMessages);
+    EXPECT_EQ(kEntryTextLimit, text.size()) << "not 767 MB";
+    // A two-byte character that would end past the bound is left out whole.
+    std::string fits(kEntryTextLimit - 1, 'a');
+    EXPECT_EQ(fits, FormatEntry(entry, fits + "\x95\x5c", "%2"));
+    EXPECT_EQ(fits + "b", FormatEntry(entry, fits + "b\x95\x5c", "%2"));
+    EXPECT_EQ(std::string(3, 'a'), CutAtCharacter("aaa\x95\x5c", 4));
+    machine_.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\r\n");
+}

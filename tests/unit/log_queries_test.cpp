@@ -126,6 +126,9 @@ TEST_F(LogQueries, AHostThatShortensTheTextGetsTheShortenedTextBack) {
     text[10] = '\0';
     emu::setClock(kStart + 2);
     EXPECT_STREQ("0x40000001", module_.LastNLogs(record));
+    text = module_.LastNLogs(record);
+    std::memset(text, 'x', 11); // over its NUL too: measured within its own length
+    EXPECT_EQ(std::string(10, 'x'), module_.LastNLogs(record));
     module_.dllshutdown(record);
     EXPECT_STREQ("", module_.LastLogEntry(record)) << "a record that is gone";
 }
@@ -157,4 +160,50 @@ TEST_F(LogQueries, AReadThatEndsAtTheEndOfTheLogSaysSo) {
         << "not the text for success";
     emu::clearFaults();
     module_.dllshutdown(record);
+}
+
+TEST_F(LogQueries, TheChosenLogOrAClearText) {
+    machine_.writeLog("System", records(3));
+    machine_.writeLog("Application", records(1));
+    HKEY source = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                    "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\NETLOGON", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &source, nullptr);
+    RegCloseKey(source);
+    const std::string unknown = "The specified channel could not be found.\r\n";
+    const struct {
+        const char* log;
+        std::string entry;
+    } rows[] = {{"System", "0x40000003"},
+                {"sYsTeM", "0x40000003"},
+                {"NETLOGON", "0x40000003"}, // a source's name opens its log
+                {"Sytem", unknown},         // never the Application log
+                {"System\\NETLOGON", unknown}};
+    for (const auto& row : rows) {
+        PluginRecord* record = start(row.log, "%3");
+        EXPECT_EQ(row.entry, module_.LastLogEntry(record)) << row.log;
+        module_.dllshutdown(record);
+    }
+    PluginRecord* record = start("Sytem", "%3");
+    std::string empty;
+    for (int i = 0; i < 25; ++i)
+        empty += "0x00000000";
+    EXPECT_EQ(empty, module_.LastNLogs(record)) << "25 empty entries";
+    module_.dllshutdown(record);
+}
+
+TEST_F(LogQueries, SeekReadsThePlatformRefusesGiveTheSameTexts) {
+    machine_.writeLog("System", records(40), 4096); // wrapped: the oldest are gone
+    auto query = [this](bool newest) {
+        PluginRecord* record = start("System", "%3 %1\\n");
+        std::string text = newest ? module_.LastLogEntry(record) : module_.LastNLogs(record);
+        module_.dllshutdown(record);
+        return text;
+    };
+    std::string entry = query(true), last = query(false);
+    ASSERT_EQ("0x40000028 Service Control Manager\n", entry);
+    emu::refuseSeekReads(true);
+    EXPECT_EQ(entry, query(true));
+    EXPECT_EQ(last, query(false));
+    emu::clearFaults();
 }

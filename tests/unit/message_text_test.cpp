@@ -43,7 +43,8 @@ std::string sampleDll(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void addSource(TestMachine& machine, const std::string& source, const std::string& files) {
+void addSource(TestMachine& machine, const std::string& source, const std::string& files,
+               const std::string& parameterFiles = "") {
     HKEY key = nullptr;
     std::string path = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + source;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
@@ -51,7 +52,16 @@ void addSource(TestMachine& machine, const std::string& source, const std::strin
     RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
                    reinterpret_cast<const BYTE*>(files.c_str()),
                    static_cast<DWORD>(files.size() + 1));
+    if (!parameterFiles.empty())
+        RegSetValueExA(key, "ParameterMessageFile", 0, REG_EXPAND_SZ,
+                       reinterpret_cast<const BYTE*>(parameterFiles.c_str()),
+                       static_cast<DWORD>(parameterFiles.size() + 1));
     RegCloseKey(key);
+}
+
+std::string testDll(const std::string& name) {
+    std::ifstream in(std::string(KESTRIN_TEST_MESSAGES) + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 emu::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
@@ -143,4 +153,51 @@ TEST_F(MessageText, AnExpandedPathLongerThanMaxPathIsUsedWhole) {
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));
     EXPECT_EQ("The Spooler service entered the running state.\r\n", reader.GetRecordMessageText(1));
+}
+
+// Records written after real ones: the Service Control Manager's start failure
+// with "%%2", NETLOGON's with "%%1311", the redirector's "%%22".
+TEST_F(MessageText, ParameterStringsShowTheTextsTheyName) {
+    LogMachine machine;
+    for (const char* dll : {"kservice.dll", "ksystem.dll", "kparams.dll"})
+        machine.writeFile(std::string("drive_c/Windows/System32/") + dll, sampleDll(dll));
+    addSource(machine, "Service Control Manager", "%SystemRoot%\\System32\\ksystem.dll");
+    addSource(machine, "NETLOGON", "%SystemRoot%\\System32\\ksystem.dll",
+              "%SystemRoot%\\System32\\missing.dll;%SystemRoot%\\System32\\kparams.dll");
+    machine.writeLog("System",
+                     {recordOf(u"Service Control Manager", 0xC0001B58, {u"Spooler", u"%%2"}),
+                      recordOf(u"NETLOGON", 0xC0001B58, {u"%%1311", u"%%22, %%2 %%99999 100%%"}),
+                      recordOf(u"NETLOGON", 0xC0001B58, {u"Big", u"%%4294967296 %%%%22"})});
+    const std::string failed = " service failed to start due to the following error: \r\n";
+    std::vector<std::string> seen = texts("System", 3);
+    EXPECT_EQ("The Spooler" + failed + "The system cannot find the file specified.\r\n", seen[2])
+        << "no parameter file: the system's table";
+    EXPECT_EQ("The There are currently no logon servers available to service the logon "
+              "request." +
+                  failed +
+                  "The device does not recognize the command., The system cannot find the file "
+                  "specified. %%99999 100%%\r\n",
+              seen[1])
+        << "each file in turn, then the system; an id nobody has stays";
+    EXPECT_EQ("The Big" + failed + "%%4294967296 %%The device does not recognize the command.\r\n",
+              seen[0]);
+}
+
+TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
+    LogMachine machine;
+    machine.writeFile("drive_c/Windows/System32/kbroken.dll", testDll("kbroken.dll"));
+    machine.writeFile("drive_c/Windows/System32/kservice.dll", sampleDll("kservice.dll"));
+    addSource(machine, "Broken",
+              "%SystemRoot%\\System32\\kbroken.dll;%SystemRoot%\\System32\\kservice.dll");
+    machine.writeLog("System", {recordOf(u"Broken", 6, {}), recordOf(u"Broken", 7, {u"abc"}),
+                                recordOf(u"Broken", 0x40001B7D, {u"Spooler", u"running"})});
+    CEventLogReader reader;
+    ASSERT_TRUE(reader.Open("System", ""));
+    EXPECT_EQ("", reader.GetRecordMessageText(1)) << "not the system's \"The handle is invalid.\"";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_WORK_DONE), reader.CaptureLastError());
+    // A wide insert reads the ANSI string as UTF-16 up to an aligned pair of NULs,
+    // which every string and every padding ends in (ASan watches the read).
+    EXPECT_EQ(0u, reader.GetRecordMessageText(2).find('['));
+    EXPECT_EQ("The Spooler service entered the running state.\r\n", reader.GetRecordMessageText(3))
+        << "not found in the first file: the second";
 }

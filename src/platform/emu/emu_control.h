@@ -42,6 +42,9 @@ void failLocalAllocAfter(long count);
 // The next `count` ReadEventLogA calls fail with `error`, or, with `error` 0,
 // succeed having read nothing.
 void failEventLogReads(long count, DWORD error);
+// Every seek read fails with ERROR_INVALID_PARAMETER, even for a record the log
+// holds, as some Windows versions do on large or wrapped logs.
+void refuseSeekReads(bool refuse);
 void clearFaults();
 
 // How often a log file has been searched for its end-of-file record.

@@ -62,6 +62,7 @@ std::mutex logMutex;
 long scans = 0;
 long failingReads = 0;
 DWORD failingReadError = 0;
+bool seekReadsRefused = false;
 std::map<std::string, std::shared_ptr<MappedLog>> mappedLogs;
 std::set<LogHandle*> openHandles;
 long handleCount = 0;
@@ -249,6 +250,10 @@ extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD rec
             SetLastError(failingReadError);
             return FALSE;
         }
+        if (seekReadsRefused && (readFlags & EVENTLOG_SEEK_READ)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         DWORD error =
             emu::evt::readEventLog(handle->log->view(), handle->position, readFlags, recordOffset,
                                    buffer, bytesToRead, bytesRead, minBytesNeeded);
@@ -265,6 +270,11 @@ void failEventLogReads(long count, DWORD error) {
     std::lock_guard<std::mutex> lock(logMutex);
     failingReads = count;
     failingReadError = error;
+}
+
+void refuseSeekReads(bool refuse) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    seekReadsRefused = refuse;
 }
 
 long eventLogScans() {

@@ -34,6 +34,7 @@ void failLocalAllocAfter(long count) {
 void clearFaults() {
     allocationsLeft = -1;
     failEventLogReads(0, 0);
+    refuseSeekReads(false);
 }
 } // namespace emu
 

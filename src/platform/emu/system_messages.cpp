@@ -16,6 +16,7 @@ const std::map<DWORD, const char*> kSystemMessages = {
     {8, "Not enough memory resources are available to process this command.\r\n"},
     {13, "The data is invalid.\r\n"},
     {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {30, "The system cannot read from the specified device.\r\n"},
     {38, "Reached the end of the file.\r\n"},
     {87, "The parameter is incorrect.\r\n"},
     {122, "The data area passed to a system call is too small.\r\n"},
@@ -27,6 +28,7 @@ const std::map<DWORD, const char*> kSystemMessages = {
     {1502, "The event log file is full.\r\n"},
     {1503, "The event log file has changed between read operations.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
+    {15007, "The specified channel could not be found.\r\n"},
 };
 
 } // namespace
