@@ -173,4 +173,15 @@ status=$?
 [ -s "$work/e2e-wine.txt" ] || status=1
 report $status "an empty log under Wine gives the platform's error text and nothing is left held"
 
+# A log name the machine does not register: the platform's text for the code
+# the plugin records, never another log's entry (OpenEventLogA would give Application's).
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" entry --log Sytem \
+  >"$work/e2e-wine.txt" 2>"$work/e2e-err.txt"
+status=$?
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" entry --log Application \
+  >"$work/e2e-app.txt" 2>>"$work/e2e-err.txt" || status=1
+[ -s "$work/e2e-wine.txt" ] && ! cmp -s "$work/e2e-wine.txt" "$work/e2e-app.txt" || status=1
+report $status "an unregistered log name under Wine shows a failure text, not the Application log"
+[ $status -eq 0 ] || cat "$work/e2e-wine.txt" "$work/e2e-err.txt"
+
 exit $failed
