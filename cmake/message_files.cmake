@@ -1,8 +1,10 @@
 # Message files: resource-only PE DLLs built from .mc sources with the mingw
-# message compiler and resource compiler. The 32-bit ones go to the bundled
-# machine's C:\Windows\System32; 64-bit ones, which a 64-bit Wine can load, to
-# the build folder for the conformance probes.
+# message compiler and resource compiler. The bundled machine is a 64-bit
+# Windows: 64-bit files in C:\Windows\System32, and 32-bit copies in SysWOW64
+# of all but the Service Control Manager's state messages (kservice), which, as
+# on Windows, a 32-bit process finds only through Sysnative.
 set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams)
+set(KESTRIN_MESSAGES_64_ONLY kservice)
 
 function(kestrin_message_dll name arch outdir outvar)
   set(source ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc)
@@ -28,10 +30,12 @@ endfunction()
 find_program(KESTRIN_WINDMC i686-w64-mingw32-windmc)
 if(KESTRIN_WINDMC)
   set(KESTRIN_MESSAGE_DLLS "")
+  set(windows ${CMAKE_SOURCE_DIR}/samples/machine/drive_c/Windows)
   foreach(name ${KESTRIN_MESSAGE_SOURCES})
-    kestrin_message_dll(${name} i686
-      ${CMAKE_SOURCE_DIR}/samples/machine/drive_c/Windows/System32 KESTRIN_MESSAGE_DLLS)
-    kestrin_message_dll(${name} x86_64 ${CMAKE_BINARY_DIR}/messages64 KESTRIN_MESSAGE_DLLS)
+    kestrin_message_dll(${name} x86_64 ${windows}/System32 KESTRIN_MESSAGE_DLLS)
+    if(NOT name IN_LIST KESTRIN_MESSAGES_64_ONLY)
+      kestrin_message_dll(${name} i686 ${windows}/SysWOW64 KESTRIN_MESSAGE_DLLS)
+    endif()
   endforeach()
   # A message file only the unit tests use.
   kestrin_message_dll(kbroken i686 ${CMAKE_BINARY_DIR}/test-messages KESTRIN_MESSAGE_DLLS

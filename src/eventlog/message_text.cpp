@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -99,9 +100,57 @@ bool readFileList(HKEY key, const char* valueName, std::vector<std::string>& fil
     return true;
 }
 
+bool startsWithIgnoreCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+               return upper(a) == upper(b);
+           });
+}
+
+// A message file is read for its resources alone: as a data file, which takes
+// an image of either word size. Before Vista the platform refuses
+// LOAD_LIBRARY_AS_IMAGE_RESOURCE (ERROR_INVALID_PARAMETER).
+UniqueModule loadDataFile(const std::string& path) {
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return UniqueModule(module);
+}
+
+// Where a 32-bit process on 64-bit Windows finds what a file registered for
+// the native system names: System32 reaches the 32-bit SysWOW64, which lacks
+// many system message files, while Sysnative reaches the real one; and 64-bit
+// programs register files under the native program folders. Without WOW64
+// these names do not exist and the second try simply fails.
+std::string nativeAlternative(const std::string& file, const std::string& expanded) {
+    std::string systemDir = expandPath("%SystemRoot%\\System32\\");
+    if (startsWithIgnoreCase(expanded, systemDir))
+        return expandPath("%SystemRoot%\\Sysnative\\") + expanded.substr(systemDir.size());
+    if (expanded.find_first_of("\\/:") == std::string::npos)
+        return expandPath("%SystemRoot%\\Sysnative\\") + expanded;
+    for (const auto& [wow, native] :
+         {std::pair<const char*, const char*>{"%ProgramFiles%\\", "%ProgramW6432%\\"},
+          {"%CommonProgramFiles%\\", "%CommonProgramW6432%\\"}}) {
+        std::string prefix = wow;
+        if (startsWithIgnoreCase(file, prefix))
+            return expandPath(native + file.substr(prefix.size()));
+    }
+    return "";
+}
+
 UniqueModule loadMessageFile(const std::string& file) {
-    return UniqueModule(
-        LoadLibraryExA(expandPath(file).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+    std::string expanded = expandPath(file);
+    UniqueModule module = loadDataFile(expanded);
+    if (module)
+        return module;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        error != ERROR_MOD_NOT_FOUND)
+        return module;
+    std::string alternative = nativeAlternative(file, expanded);
+    return alternative.empty() ? std::move(module) : loadDataFile(alternative);
 }
 
 // What asking one message table for a message came to.

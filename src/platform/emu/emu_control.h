@@ -45,6 +45,9 @@ void failEventLogReads(long count, DWORD error);
 // Every seek read fails with ERROR_INVALID_PARAMETER, even for a record the log
 // holds, as some Windows versions do on large or wrapped logs.
 void refuseSeekReads(bool refuse);
+// LoadLibraryExA refuses LOAD_LIBRARY_AS_IMAGE_RESOURCE with
+// ERROR_INVALID_PARAMETER, as Windows before Vista does.
+void refuseImageResourceLoads(bool refuse);
 void clearFaults();
 
 // How often a log file has been searched for its end-of-file record.

@@ -1,7 +1,10 @@
-// ExpandEnvironmentStringsA: %NAME% from the process environment, then from the
-// machine's HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment;
-// SystemRoot and windir default to C:\Windows. A name found nowhere is left as
-// it stands, percent signs included.
+// ExpandEnvironmentStringsA: %NAME% from the machine, never from the process
+// that runs the emulation: the user's variables (HKCU\Environment), then the
+// system's (the Session Manager's Environment key under HKLM\SYSTEM), then
+// the ones every Windows has. On a 64-bit machine the
+// process is a 32-bit one: ProgramFiles and CommonProgramFiles name the
+// "(x86)" folders, ProgramW6432 and CommonProgramW6432 the native ones. A name
+// found nowhere is left as it stands, percent signs included.
 //
 // Returns the characters the expansion needs, NUL included; when that is more
 // than `size`, nothing is written past `size` and the caller must ask again.
@@ -9,41 +12,62 @@
 #include "machine.h"
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
-bool machineVariable(const std::string& name, std::string& value) {
+bool registryVariable(HKEY root, const char* path, const std::string& name, std::string& value) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                      "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     char data[2048] = {};
     DWORD size = sizeof data - 1, type = 0;
     LSTATUS status =
         RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     value.assign(data, strnlen(data, size));
     return true;
 }
 
-bool lookup(const std::string& name, std::string& value) {
-    if (const char* env = std::getenv(name.c_str())) {
-        value = env;
-        return true;
+bool defaultVariable(const std::string& name, std::string& value) {
+    bool wow64 = emu::isWow64Machine();
+    std::vector<std::pair<const char*, const char*>> defaults = {
+        {"SystemRoot", "C:\\Windows"},
+        {"windir", "C:\\Windows"},
+        {"SystemDrive", "C:"},
+        {"ProgramData", "C:\\ProgramData"},
+        {"ALLUSERSPROFILE", "C:\\ProgramData"},
+        {"ProgramFiles", wow64 ? "C:\\Program Files (x86)" : "C:\\Program Files"},
+        {"CommonProgramFiles",
+         wow64 ? "C:\\Program Files (x86)\\Common Files" : "C:\\Program Files\\Common Files"},
+    };
+    if (wow64) {
+        defaults.insert(defaults.end(),
+                        {{"ProgramFiles(x86)", "C:\\Program Files (x86)"},
+                         {"CommonProgramFiles(x86)", "C:\\Program Files (x86)\\Common Files"},
+                         {"ProgramW6432", "C:\\Program Files"},
+                         {"CommonProgramW6432", "C:\\Program Files\\Common Files"}});
     }
-    if (machineVariable(name, value))
-        return true;
-    if (emu::equalsIgnoreCase(name, "SystemRoot") || emu::equalsIgnoreCase(name, "windir")) {
-        value = "C:\\Windows";
-        return true;
+    for (const auto& [known, text] : defaults) {
+        if (emu::equalsIgnoreCase(name, known)) {
+            value = text;
+            return true;
+        }
     }
     return false;
+}
+
+bool lookup(const std::string& name, std::string& value) {
+    return registryVariable(HKEY_CURRENT_USER, "Environment", name, value) ||
+           registryVariable(HKEY_LOCAL_MACHINE,
+                            "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                            name, value) ||
+           defaultVariable(name, value);
 }
 
 } // namespace

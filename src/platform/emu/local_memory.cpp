@@ -35,6 +35,7 @@ void clearFaults() {
     allocationsLeft = -1;
     failEventLogReads(0, 0);
     refuseSeekReads(false);
+    refuseImageResourceLoads(false);
 }
 } // namespace emu
 

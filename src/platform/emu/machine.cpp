@@ -103,7 +103,37 @@ void setMachineRoot(const std::string& dir) {
     resetCodePage();
 }
 
-std::string hostPath(const std::string& windowsPath) {
+namespace {
+
+// What the 32-bit process sees of C:\Windows\System32 on a 64-bit machine.
+// `parts` are the components below the drive, "." and ".." resolved.
+void redirectForWow64(std::vector<std::string>& parts) {
+    auto is = [&](size_t i, const char* name) {
+        return i < parts.size() && equalsIgnoreCase(parts[i], name);
+    };
+    if (!is(0, "Windows"))
+        return;
+    if (is(1, "Sysnative")) {
+        parts[1] = "System32";
+        return;
+    }
+    if (parts.size() == 2 && is(1, "regedit.exe")) {
+        parts.insert(parts.begin() + 1, "SysWOW64");
+        return;
+    }
+    size_t system = is(1, "lastgood") ? 2 : 1;
+    if (!is(system, "System32"))
+        return;
+    // The folders the platform leaves to both word sizes.
+    for (const char* shared : {"catroot", "catroot2", "driverstore", "logfiles", "spool"})
+        if (is(system + 1, shared))
+            return;
+    if (is(system + 1, "drivers") && is(system + 2, "etc"))
+        return;
+    parts[system] = "SysWOW64";
+}
+
+std::string resolvePath(const std::string& windowsPath, bool asProcess) {
     if (windowsPath.empty())
         return "";
     if (windowsPath[0] == '/')
@@ -136,11 +166,33 @@ std::string hostPath(const std::string& windowsPath) {
         }
         resolved.push_back(part);
     }
+    if (asProcess && drive == 'c' && isWow64Machine())
+        redirectForWow64(resolved);
 
     fs::path host = fs::path(root) / (std::string("drive_") + drive);
     for (const std::string& part : resolved)
         host /= matchEntry(host, part);
     return host.string();
+}
+
+} // namespace
+
+std::string hostPath(const std::string& windowsPath) {
+    return resolvePath(windowsPath, false);
+}
+
+std::string processPath(const std::string& windowsPath) {
+    return resolvePath(windowsPath, true);
+}
+
+bool isWow64Machine() {
+    std::string root = machineRoot();
+    if (root.empty())
+        return false;
+    fs::path windows = fs::path(root) / "drive_c";
+    windows /= matchEntry(windows, "Windows");
+    std::error_code ec;
+    return fs::is_directory(windows / matchEntry(windows, "SysWOW64"), ec);
 }
 
 bool readWholeFile(const std::string& path, std::string& contents) {

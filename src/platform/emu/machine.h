@@ -21,7 +21,15 @@ Result platformCall(Result failure, bool setsLastError, Body&& body) noexcept {
     }
 }
 
+// The host path that holds `windowsPath`, as a native process (the event log
+// service) sees it.
 std::string hostPath(const std::string& windowsPath);
+// The same as the emulated process sees it: a 32-bit process, so on a 64-bit
+// machine the system directory is redirected (System32 to SysWOW64, Sysnative
+// to System32) as the platform's file system redirector does.
+std::string processPath(const std::string& windowsPath);
+// A machine whose drive C: has Windows\SysWOW64 is a 64-bit Windows.
+bool isWow64Machine();
 std::string machineRoot();
 
 // Called when the machine root changes, so cached state is dropped.

@@ -19,6 +19,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -42,27 +43,103 @@ const MappedModule* findMappedModule(HMODULE module) {
 
 long loadedModules() {
     std::lock_guard<std::mutex> lock(moduleMutex);
-    return static_cast<long>(mappedModules.size());
+    long references = 0;
+    for (const auto& entry : mappedModules)
+        references += entry.second->references;
+    return references;
 }
 
 } // namespace emu
 
-// LoadLibraryExA: maps the PE file `fileName` for its resources. NULL with
-// ERROR_MOD_NOT_FOUND when the file is missing, ERROR_BAD_EXE_FORMAT when it is
-// not a PE image, ERROR_INVALID_PARAMETER for a file handle or no name.
+namespace {
+
+bool imageResourceRefused = false;
+
+// Where a name without a folder is looked for, in the platform's order after
+// the program's own folder: the system directory (as this 32-bit process sees
+// it), the 16-bit one, the Windows folder, the current directory (C:\).
+std::vector<std::string> searchOrder(const std::string& name) {
+    if (name.find_first_of("\\/:") != std::string::npos)
+        return {name};
+    return {"C:\\Windows\\System32\\" + name, "C:\\Windows\\System\\" + name,
+            "C:\\Windows\\" + name, "C:\\" + name};
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info = {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The code for a file that is not there: an image load says the module was not
+// found; a data-file load says which of file and folder is missing (as Wine does).
+DWORD missingFileError(const std::string& hostPath, bool asData) {
+    if (!asData)
+        return ERROR_MOD_NOT_FOUND;
+    size_t slash = hostPath.find_last_of('/');
+    struct stat info = {};
+    bool folder = slash != std::string::npos &&
+                  stat(hostPath.substr(0, slash).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+} // namespace
+
+namespace emu {
+void refuseImageResourceLoads(bool refuse) {
+    std::lock_guard<std::mutex> lock(moduleMutex);
+    imageResourceRefused = refuse;
+}
+} // namespace emu
+
+// LoadLibraryExA: maps the PE file `fileName` for its resources (no code is
+// run). As a data file (LOAD_LIBRARY_AS_DATAFILE, _EXCLUSIVE or
+// LOAD_LIBRARY_AS_IMAGE_RESOURCE) any PE maps, anew with a handle of its own
+// unless the file is loaded as an image already (that handle comes back,
+// counted); without those flags it is an image load, which this 32-bit
+// process refuses for a 64-bit image (ERROR_BAD_EXE_FORMAT) and which gives
+// the same handle, counted, for a file already loaded. A name without a folder
+// is searched for along the platform's order. A missing file: ERROR_MOD_NOT_FOUND
+// for an image, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND for a data file.
 extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
     return emu::platformCall<HMODULE>(nullptr, true, [&]() -> HMODULE {
         if (!fileName || !*fileName || file) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        std::string path = emu::hostPath(fileName);
+        const bool asData = flags & (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE |
+                                     LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        {
+            std::lock_guard<std::mutex> lock(moduleMutex);
+            if (imageResourceRefused && (flags & LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+                SetLastError(ERROR_INVALID_PARAMETER); // as Windows before Vista
+                return nullptr;
+            }
+        }
+        std::string path;
+        for (const std::string& candidate : searchOrder(fileName)) {
+            path = emu::processPath(candidate);
+            if (isRegularFile(path))
+                break;
+        }
+        if (!isRegularFile(path)) {
+            SetLastError(missingFileError(path, asData));
+            return nullptr;
+        }
+        {
+            std::lock_guard<std::mutex> lock(moduleMutex);
+            for (auto& [handle, loaded] : mappedModules) {
+                if (loaded->asImage && loaded->hostPath == path) {
+                    ++loaded->references;
+                    return handle;
+                }
+            }
+        }
         struct stat info = {};
-        int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY);
-        if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        int fd = open(path.c_str(), O_RDONLY);
+        if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0)
                 close(fd);
-            SetLastError(ERROR_MOD_NOT_FOUND);
+            SetLastError(missingFileError(path, asData));
             return nullptr;
         }
         void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
@@ -75,11 +152,13 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
         }
         auto module = std::make_unique<emu::MappedModule>();
         module->path = fileName;
+        module->hostPath = path;
+        module->asImage = !asData;
         module->bytes = static_cast<const uint8_t*>(bytes);
         module->size = static_cast<size_t>(info.st_size);
         module->reader = emu::pe::ResourceReader(module->bytes, module->size);
         std::string error;
-        if (!module->reader.open(error)) {
+        if (!module->reader.open(error) || (!asData && module->reader.is64Bit())) {
             SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
@@ -90,14 +169,17 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
     });
 }
 
-// FreeLibrary: unmaps a module LoadLibraryExA mapped. FALSE with
-// ERROR_INVALID_HANDLE for any other handle.
+// FreeLibrary: gives back one load of a module LoadLibraryExA mapped, unmapping
+// it with the last. FALSE with ERROR_INVALID_HANDLE for any other handle.
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
     std::lock_guard<std::mutex> lock(moduleMutex);
-    if (!mappedModules.erase(module)) {
+    auto it = mappedModules.find(module);
+    if (it == mappedModules.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (--it->second->references == 0)
+        mappedModules.erase(it);
     return TRUE;
 }
 

@@ -9,7 +9,10 @@
 namespace emu {
 
 struct MappedModule {
-    std::string path; // as the caller named it
+    std::string path;     // as the caller named it
+    std::string hostPath; // the file it maps
+    bool asImage = false; // loaded as an executable image, not as a data file
+    long references = 1;
     const uint8_t* bytes = nullptr;
     size_t size = 0;
     pe::ResourceReader reader{nullptr, 0};

@@ -39,6 +39,7 @@ bool ResourceReader::open(std::string& error) {
         return false;
     }
     uint16_t magic = word(bytes_ + optional);
+    is64Bit_ = magic == 0x20B;
     uint32_t directories; // offset of the data directories in the optional header
     if (magic == 0x10B)
         directories = 96;

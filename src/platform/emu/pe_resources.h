@@ -25,6 +25,9 @@ class ResourceReader {
     // for a file that is not a PE image; a PE without resources is fine.
     bool open(std::string& error);
 
+    // After open: true for a PE32+ (64-bit) image.
+    bool is64Bit() const { return is64Bit_; }
+
     // The languages under resource type `type`, name `id`, in directory order.
     std::vector<uint16_t> languages(uint32_t type, uint32_t id) const;
 
@@ -47,6 +50,7 @@ class ResourceReader {
     size_t size_;
     std::vector<Section> sections_;
     uint32_t resourceRva_ = 0, resourceSize_ = 0;
+    bool is64Bit_ = false;
 };
 
 // One message of a RT_MESSAGETABLE resource, as UTF-16.

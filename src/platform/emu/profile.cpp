@@ -83,8 +83,8 @@ std::string resolveIniPath(const std::string& fileName) {
     bool hasDirectory = fileName.find_first_of("\\/") != std::string::npos ||
                         (fileName.size() >= 2 && fileName[1] == ':');
     if (!hasDirectory)
-        return emu::hostPath("C:\\Windows\\" + fileName);
-    return emu::hostPath(fileName);
+        return emu::processPath("C:\\Windows\\" + fileName);
+    return emu::processPath(fileName);
 }
 
 // Where a section and key stand among the file's lines.

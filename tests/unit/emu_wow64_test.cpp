@@ -1,0 +1,156 @@
+// The emulated process is a 32-bit one: on a machine with Windows\SysWOW64 it
+// meets the file system redirector, the loader's word-size rules and the
+// program folders of WOW64, as on 64-bit Windows.
+#include "src/platform/emu/emu_control.h"
+#include "test_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string sampleFile(const std::string& folder, const std::string& name) {
+    std::ifstream in(std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/" + folder + "/" +
+                         name,
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Message 0x40001B7D's text in `module`, or "" when it has none.
+std::string stateMessage(HMODULE module) {
+    char* text = nullptr;
+    const char* args[] = {"A", "B"};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                 FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                             module, 0x40001B7D, 0, reinterpret_cast<LPSTR>(&text), 0,
+                             reinterpret_cast<va_list*>(args));
+    std::string out = n ? text : "";
+    LocalFree(text);
+    return out;
+}
+
+// A 64-bit machine: kservice.dll only in System32 (64-bit), both.dll in both
+// folders with different messages (the 32-bit copy has no state message).
+class Wow64 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine_.writeFile("drive_c/Windows/System32/kservice.dll",
+                           sampleFile("System32", "kservice.dll"));
+        machine_.writeFile("drive_c/Windows/System32/both.dll",
+                           sampleFile("System32", "kservice.dll"));
+        machine_.writeFile("drive_c/Windows/SysWOW64/both.dll",
+                           sampleFile("SysWOW64", "ksystem.dll"));
+        machine_.writeFile("drive_c/Windows/System32/drivers/etc/shared.dll",
+                           sampleFile("System32", "kservice.dll"));
+        machine_.reload();
+    }
+    TestMachine machine_;
+};
+
+} // namespace
+
+TEST_F(Wow64, LoadsFollowTheRedirectorAndTheWordSize) {
+    const DWORD image = DONT_RESOLVE_DLL_REFERENCES, data = LOAD_LIBRARY_AS_DATAFILE,
+                resource = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    const struct {
+        const char* path;
+        DWORD flags;
+        DWORD error; // 0: loads
+        bool hasStateMessage;
+    } rows[] = {
+        {"C:\\Windows\\System32\\kservice.dll", image, ERROR_MOD_NOT_FOUND, false},
+        {"C:\\Windows\\System32\\kservice.dll", data, ERROR_FILE_NOT_FOUND, false},
+        {"C:\\Windows\\Sysnative\\kservice.dll", image, ERROR_BAD_EXE_FORMAT, false},
+        {"C:\\Windows\\Sysnative\\kservice.dll", data, 0, true},
+        {"c:\\windows\\SYSNATIVE\\kservice.dll", resource, 0, true},
+        {"C:\\Windows\\System32\\both.dll", image, 0, false}, // the 32-bit copy
+        {"both.dll", resource, 0, false},                     // searched: System32, redirected
+        {"kservice.dll", data, ERROR_FILE_NOT_FOUND, false},
+        {"C:\\Windows\\Sysnative\\both.dll", resource, 0, true},
+        {"C:\\Windows\\System32\\drivers\\etc\\shared.dll", resource, 0, true}, // not redirected
+        {"C:\\NoFolder\\x.dll", data, ERROR_PATH_NOT_FOUND, false},
+        {"C:\\NoFolder\\x.dll", image, ERROR_MOD_NOT_FOUND, false},
+    };
+    long before = emu::ledger().modules;
+    for (const auto& row : rows) {
+        SetLastError(0);
+        HMODULE module = LoadLibraryExA(row.path, nullptr, row.flags);
+        EXPECT_EQ(row.error == 0, module != nullptr) << row.path << " " << row.flags;
+        if (!module) {
+            EXPECT_EQ(row.error, GetLastError()) << row.path << " " << row.flags;
+            continue;
+        }
+        EXPECT_EQ(row.hasStateMessage, !stateMessage(module).empty()) << row.path;
+        FreeLibrary(module);
+    }
+    EXPECT_EQ(before, emu::ledger().modules);
+
+    // Data files map anew; an image is loaded once and counted, and a data-file
+    // load of it gets the same handle.
+    const char* native = "C:\\Windows\\Sysnative\\kservice.dll";
+    HMODULE first = LoadLibraryExA(native, nullptr, data),
+            second = LoadLibraryExA(native, nullptr, data);
+    EXPECT_NE(first, second);
+    const char* both = "C:\\Windows\\System32\\both.dll";
+    HMODULE loaded = LoadLibraryExA(both, nullptr, 0), again = LoadLibraryExA(both, nullptr, image),
+            asData = LoadLibraryExA(both, nullptr, resource);
+    EXPECT_EQ(loaded, again);
+    EXPECT_EQ(loaded, asData);
+    EXPECT_EQ(before + 5, emu::ledger().modules);
+    for (HMODULE module : {first, second, loaded, again, asData})
+        EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_FALSE(FreeLibrary(loaded)) << "given back as often as it was taken";
+    EXPECT_EQ(before, emu::ledger().modules);
+
+    emu::refuseImageResourceLoads(true);
+    EXPECT_EQ(nullptr, LoadLibraryExA(native, nullptr, resource));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    emu::clearFaults();
+}
+
+TEST_F(Wow64, TheProcessSeesTheMachinesEnvironmentAndTheX86ProgramFolders) {
+    machine_.writeHive("HKEY_LOCAL_MACHINE",
+                       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+                       "Session Manager\\Environment]\r\n\"Path\"=\"C:\\\\Windows\\\\system32\"\r\n"
+                       "\"Both\"=\"system\"\r\n");
+    machine_.writeHive("HKEY_CURRENT_USER",
+                       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n\"Both\"=\"user\"\r\n");
+    const struct {
+        const char* text;
+        const char* expanded;
+    } rows[] = {
+        {"%ProgramFiles%|%CommonProgramFiles%",
+         "C:\\Program Files (x86)|C:\\Program Files (x86)\\Common Files"},
+        {"%ProgramW6432%|%CommonProgramW6432%",
+         "C:\\Program Files|C:\\Program Files\\Common Files"},
+        {"%SystemRoot%|%windir%|%SystemDrive%|%ProgramData%",
+         "C:\\Windows|C:\\Windows|C:|C:\\ProgramData"},
+        {"%PATH%|%Both%", "C:\\Windows\\system32|user"},
+        {"%HOME%|%USER%", "%HOME%|%USER%"}, // the test process's own never reach it
+    };
+    for (const auto& row : rows) {
+        char out[512] = {};
+        ExpandEnvironmentStringsA(row.text, out, sizeof out);
+        EXPECT_STREQ(row.expanded, out);
+    }
+    machine_.writeFile("drive_c/Windows/SysWOW64/k.ini", "[S]\r\nk=32-bit\r\n");
+    char value[32] = {};
+    GetPrivateProfileStringA("S", "k", "", value, sizeof value, "C:\\Windows\\System32\\k.ini");
+    EXPECT_STREQ("32-bit", value) << "the process's own files are redirected too";
+}
+
+TEST(Wow64Not, AMachineWithoutSysWow64IsA32BitWindows) {
+    TestMachine machine;
+    machine.writeFile("drive_c/Windows/System32/ksystem.dll",
+                      sampleFile("SysWOW64", "ksystem.dll"));
+    HMODULE module = LoadLibraryExA("C:\\Windows\\System32\\ksystem.dll", nullptr, 0);
+    EXPECT_NE(nullptr, module);
+    FreeLibrary(module);
+    EXPECT_EQ(nullptr, LoadLibraryExA("C:\\Windows\\Sysnative\\ksystem.dll", nullptr,
+                                      LOAD_LIBRARY_AS_DATAFILE));
+    char out[64] = {};
+    ExpandEnvironmentStringsA("%ProgramFiles%|%ProgramW6432%", out, sizeof out);
+    EXPECT_STREQ("C:\\Program Files|%ProgramW6432%", out);
+}
