@@ -27,8 +27,30 @@ bool runAndWait(std::string commandLine) {
     return code == 0;
 }
 
+// The real system directory as this process names it: a 32-bit process on
+// 64-bit Windows (WoW64) sees C:\Windows\System32 redirected to SysWOW64 and
+// reaches the native one only as Sysnative, which exists for it alone.
+std::string nativeSystemDirectory() {
+    DWORD attributes = GetFileAttributesA("C:\\Windows\\Sysnative");
+    bool wow64 = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return wow64 ? "C:\\Windows\\Sysnative" : "C:\\Windows\\System32";
+}
+
+// `path` as a native process (the event log service) would open it.
+std::string asNativeProcess(const std::string& path) {
+    const std::string system = "C:\\Windows\\System32";
+    if (path.size() >= system.size() &&
+        (path.size() == system.size() || path[system.size()] == '\\') &&
+        lstrcmpiA(path.substr(0, system.size()).c_str(), system.c_str()) == 0)
+        return nativeSystemDirectory() + path.substr(system.size());
+    return path;
+}
+
+// Copies the machine's drive C: into this one: its System32 into the native
+// system directory, everything else (SysWOW64 included) where it is named.
 bool copyTree(const std::string& from, const std::string& to, std::string& error) {
-    CreateDirectoryA(to.c_str(), nullptr);
+    std::string target = asNativeProcess(to);
+    CreateDirectoryA(target.c_str(), nullptr);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -38,11 +60,11 @@ bool copyTree(const std::string& from, const std::string& to, std::string& error
         std::string name = found.cFileName;
         if (name == "." || name == "..")
             continue;
-        std::string source = from + "\\" + name, target = to + "\\" + name;
+        std::string source = from + "\\" + name, destination = to + "\\" + name;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ok = copyTree(source, target, error) && ok;
-        else if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
-            error = "cannot copy " + source + " to " + target;
+            ok = copyTree(source, destination, error) && ok;
+        else if (!CopyFileA(source.c_str(), asNativeProcess(destination).c_str(), FALSE)) {
+            error = "cannot copy " + source + " to " + asNativeProcess(destination);
             ok = false;
         }
     } while (FindNextFileA(search, &found));
@@ -197,7 +219,7 @@ HANDLE WINAPI openLog(LPCSTR server, LPCSTR name) {
         file = expanded;
 
     auto logFile = std::make_shared<LogFile>();
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(asNativeProcess(file), std::ios::binary);
     if (in) {
         logFile->bytes.assign(std::istreambuf_iterator<char>(in), {});
         std::string error;

@@ -18,6 +18,11 @@ echo "== the newest entry of the System log (LastLogEntry, template \"%1 - %2\")
 "$host" --machine "$machine" entry | show
 
 echo
+echo "== the Service Control Manager's newest entries: its message file is 64-bit only, as on"
+echo "   64-bit Windows; the 32-bit plugin reads it through C:\\Windows\\Sysnative"
+"$host" --machine "$machine" last --template '%4 %1: %2' | show | grep -a '^[0-9/, :]* Service Control Manager' | head -n 2 || true
+
+echo
 echo "== the newest 25 entries of the System log (LastNLogs), one per line"
 "$host" --machine "$machine" last --template '%4  %5  %1: %2' | show
 

@@ -63,10 +63,12 @@ report $status "INI conformance ($(wc -l <"$work/ini/wine.txt") cases equal)"
 [ $status -eq 0 ] || cat "$work/ini/diff.txt"
 
 # Messages: the same ids and strings from the same message files (the samples,
-# 32- and 64-bit, real test files, and Wine's own DLLs with message tables).
+# 64-bit and their 32-bit copies, real test files, and Wine's own DLLs with
+# message tables), loaded as data files by a 32-bit program.
 wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 [ -d "$wine_dlls" ] || wine_dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
-message_files=("$PWD"/build/posix/messages64/*.dll "$PWD"/samples/machine/drive_c/Windows/System32/knetwork.dll
+message_files=("$PWD"/samples/machine/drive_c/Windows/System32/*.dll
+  "$PWD"/samples/machine/drive_c/Windows/SysWOW64/*.dll
   "$PWD"/tests/data/winevtkb_wrc_test.dll "$PWD"/tests/data/plaso_wrc-test-wevt_template.dll
   "$wine_dlls"/kernelbase.dll "$wine_dlls"/mferror.dll "$wine_dlls"/wininet.dll)
 wine_names=()
@@ -88,6 +90,24 @@ status=$?
 grep -q '^dialog -> 7$' "$work/combo-wine.txt" || status=1
 report $status "combo box conformance ($(wc -l <"$work/combo-wine.txt") lines equal)"
 [ $status -eq 0 ] || cat "$work/combo.diff"
+
+# WoW64: the loader, the redirector and registry handles, for a 32-bit program
+# in the 64-bit prefix and on an emulated 64-bit machine with the same files.
+wow64_files() { # windows-folder: the native system directory, then SysWOW64
+  mkdir -p "$1/system32" "$1/syswow64"
+  cp samples/machine/drive_c/Windows/System32/kservice.dll "$1/system32/x64only.dll"
+  cp samples/machine/drive_c/Windows/SysWOW64/ksystem.dll "$1/syswow64/k32.dll"
+  printf '[S]\r\nk=syswow64\r\n' >"$1/syswow64/k.ini"
+}
+wow64_files "$work/wow64/drive_c/windows"
+wow64_files "$WINEPREFIX/drive_c/windows"
+KESTRIN_MACHINE="$work/wow64" "$posix/tests/conformance/wow64_probe" >"$work/wow64-emu.txt"
+"$WINE" "$win/tests/conformance/wow64_probe.exe" 2>/dev/null | tr -d '\r' >"$work/wow64-wine.txt"
+diff -u "$work/wow64-wine.txt" "$work/wow64-emu.txt" >"$work/wow64.diff"
+status=$?
+grep -q 'sysnative.x64only.dll .*flags 2  -> loaded, 64-bit' "$work/wow64-wine.txt" || status=1
+report $status "WoW64 conformance ($(wc -l <"$work/wow64-wine.txt") lines equal)"
+[ $status -eq 0 ] || cat "$work/wow64.diff"
 
 # Registry: a hive the emulation wrote imports into Wine's registry unchanged.
 mkdir -p "$work/reg/registry"
@@ -166,6 +186,20 @@ for command in entry last; do
   done
 done
 report $e2e_failed "kestrin-host.exe under Wine gives the same bytes as on the emulated machine ($e2e_cases queries)"
+# The bundled machine is a 64-bit Windows: the Service Control Manager's state
+# messages are in a 64-bit file only, in the prefix's real system directory,
+# which the 32-bit DLL reaches through Sysnative; W32Time's file has a 32-bit
+# copy in syswow64.
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" last --log System \
+  --template '%2' >"$work/wow64.txt" 2>"$work/e2e-err.txt"
+status=$?
+grep -q 'service entered the stopped state' "$work/wow64.txt" &&
+  grep -q 'The time service is now synchronizing' "$work/wow64.txt" || status=1
+prefix_windows="$WINEPREFIX/drive_c/windows"
+[ -e "$prefix_windows/system32/kservice.dll" ] && [ ! -e "$prefix_windows/syswow64/kservice.dll" ] &&
+  [ -e "$prefix_windows/syswow64/ksystem.dll" ] || status=1
+report $status "the 32-bit DLL in a WoW64 prefix shows a 64-bit-only file's text and a 32-bit copy's"
+[ $status -eq 0 ] || { cat "$work/wow64.txt" "$work/e2e-err.txt"; ls "$prefix_windows/system32" "$prefix_windows/syswow64" | grep -i '^k'; }
 # An empty log: the platform's own text for the failed read (Wine's wording is its own).
 "$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" entry --log Security \
   >"$work/e2e-wine.txt" 2>"$work/e2e-err.txt"

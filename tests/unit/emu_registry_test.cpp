@@ -84,6 +84,7 @@ TEST(EmulatedRegistry, ReadsRegedit4WithEveryValueForm) {
 TEST(EmulatedRegistry, WritesAHiveThatReadsBackUnchanged) {
     TestMachine machine;
     machine.writeHive("HKEY_LOCAL_MACHINE", kRegedit4Hive);
+    AsAdministrator writer;
     HKEY key = nullptr;
     DWORD disposition = 0;
     ASSERT_EQ(ERROR_SUCCESS,
@@ -220,4 +221,82 @@ TEST(EmulatedRegistry, NeverOverwritesAHiveFileItCouldNotRead) {
     EXPECT_EQ(ERROR_CANTWRITE, RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &key, nullptr));
     EXPECT_EQ(damaged, machine.readHive("HKEY_CURRENT_USER"));
+}
+
+TEST(EmulatedRegistry, AStandardUserGetsWhatTheHandleAndTheMachineAllow) {
+    TestMachine machine;
+    machine.writeHive("HKEY_LOCAL_MACHINE",
+                      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\"
+                      "Eventlog\\Security\\Source]\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Other]\r\n");
+    machine.writeHive("HKEY_CURRENT_USER", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Mine\\Sub]\r\n"
+                                           "\"V\"=\"v\"\r\n");
+    const std::string security = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Security";
+    long keysBefore = emu::ledger().registryKeys;
+    auto opened = [](HKEY root, const std::string& path, REGSAM access, bool create = false) {
+        HKEY key = nullptr;
+        LSTATUS status = create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access,
+                                                  nullptr, &key, nullptr)
+                                : RegOpenKeyExA(root, path.c_str(), 0, access, &key);
+        if (key)
+            RegCloseKey(key);
+        return status;
+    };
+    const struct {
+        HKEY root;
+        std::string path;
+        REGSAM access;
+        bool create;
+        LSTATUS status;
+    } opens[] = {
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\Other", KEY_READ, false, ERROR_SUCCESS},
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\Other", KEY_SET_VALUE, false, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\Other", KEY_READ, true, ERROR_SUCCESS}, // opens what is there
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\New", KEY_READ, true, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\Other", 0x40000000 /* GENERIC_WRITE */, false,
+         ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, security, KEY_READ, false, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, security + "\\Source", KEY_QUERY_VALUE, false, ERROR_ACCESS_DENIED},
+        {HKEY_CURRENT_USER, "Mine\\New", KEY_ALL_ACCESS, true, ERROR_SUCCESS},
+    };
+    for (const auto& row : opens)
+        EXPECT_EQ(row.status, opened(row.root, row.path, row.access, row.create)) << row.path;
+    HKEY other = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Other", 0, KEY_READ, &other);
+    EXPECT_NE(std::string::npos, machine.readHive("HKEY_LOCAL_MACHINE").find("Other"));
+    EXPECT_EQ(std::string::npos, machine.readHive("HKEY_LOCAL_MACHINE").find("New"));
+    RegCloseKey(other);
+
+    // Each call needs its own right on the handle.
+    HKEY read = nullptr, query = nullptr;
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Mine", 0, KEY_READ, &read);
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Mine\\Sub", 0, KEY_QUERY_VALUE, &query);
+    const BYTE value[] = "x";
+    char name[16];
+    DWORD size = sizeof name;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(read, "V", 0, REG_SZ, value, sizeof value));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegEnumKeyExA(query, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegEnumKeyExA(read, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(query, "Deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                   nullptr, &other, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_SZ, value, sizeof value));
+    RegCloseKey(read);
+    RegCloseKey(query);
+    EXPECT_EQ(nullptr, OpenEventLogA(nullptr, "Security"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD), GetLastError());
+    EXPECT_EQ(keysBefore, emu::ledger().registryKeys);
+
+    // A machine that says its user is an administrator.
+    machine.writeHive("HKEY_LOCAL_MACHINE",
+                      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrin Emulation]\r\n"
+                      "\"Administrator\"=dword:00000001\r\n[HKEY_LOCAL_MACHINE\\" +
+                          security + "]\r\n");
+    EXPECT_EQ(ERROR_SUCCESS, opened(HKEY_LOCAL_MACHINE, security, KEY_ALL_ACCESS));
+    EXPECT_EQ(ERROR_SUCCESS, opened(HKEY_LOCAL_MACHINE, "SYSTEM\\New", KEY_ALL_ACCESS, true));
+    HANDLE log = OpenEventLogA(nullptr, "Security");
+    EXPECT_NE(nullptr, log);
+    CloseEventLog(log);
+    EXPECT_EQ(keysBefore, emu::ledger().registryKeys);
 }

@@ -70,7 +70,8 @@ TEST_F(Wow64, LoadsFollowTheRedirectorAndTheWordSize) {
         {"kservice.dll", data, ERROR_FILE_NOT_FOUND, false},
         {"C:\\Windows\\Sysnative\\both.dll", resource, 0, true},
         {"C:\\Windows\\System32\\drivers\\etc\\shared.dll", resource, 0, true}, // not redirected
-        {"C:\\NoFolder\\x.dll", data, ERROR_PATH_NOT_FOUND, false},
+        {"C:\\NoFolder\\x.dll", data, ERROR_FILE_NOT_FOUND, false},             // as Wine says
+        {"C:\\NoFolder\\Deeper\\x.dll", data, ERROR_FILE_NOT_FOUND, false},
         {"C:\\NoFolder\\x.dll", image, ERROR_MOD_NOT_FOUND, false},
     };
     long before = emu::ledger().modules;

@@ -107,10 +107,18 @@ TEST_F(LogQueries, TheNewestEntryNamesSystemByDefaultAndExplainsFailures) {
     EXPECT_NE(std::string::npos, contents.find("OpenLog=System")) << "the default is kept";
     module_.dllshutdown(record);
 
-    PluginRecord* empty = start("Security", "%1");
-    EXPECT_STREQ("The parameter is incorrect.\r\n", module_.LastLogEntry(empty))
-        << "an empty log: the platform's text for the failed read";
-    module_.dllshutdown(empty);
+    PluginRecord* security = start("Security", "%1");
+    EXPECT_STREQ("A required privilege is not held by the client.\r\n",
+                 module_.LastLogEntry(security))
+        << "a standard user may not read the Security log";
+    module_.dllshutdown(security);
+    {
+        AsAdministrator administrator;
+        PluginRecord* empty = start("Security", "%1");
+        EXPECT_STREQ("The parameter is incorrect.\r\n", module_.LastLogEntry(empty))
+            << "an empty log: the platform's text for the failed read";
+        module_.dllshutdown(empty);
+    }
 
     machine_.writeLogBytes("Application", std::vector<uint8_t>(512, 0x33));
     PluginRecord* damaged = start("Application", "%1");
@@ -166,6 +174,7 @@ TEST_F(LogQueries, TheChosenLogOrAClearText) {
     machine_.writeLog("System", records(3));
     machine_.writeLog("Application", records(1));
     HKEY source = nullptr;
+    AsAdministrator setUp;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE,
                     "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\NETLOGON", 0, nullptr,
                     0, KEY_ALL_ACCESS, nullptr, &source, nullptr);

@@ -45,6 +45,7 @@ std::string sampleDll(const std::string& name) {
 
 void addSource(TestMachine& machine, const std::string& source, const std::string& files,
                const std::string& parameterFiles = "") {
+    AsAdministrator setUp;
     HKEY key = nullptr;
     std::string path = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + source;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
@@ -140,6 +141,7 @@ TEST_F(MessageText, AnExpandedPathLongerThanMaxPathIsUsedWhole) {
     std::string deeper(120, 'e');
     machine.writeFile("drive_c/" + folder + "/" + deeper + "/kservice.dll",
                       sampleDll("kservice.dll"));
+    AsAdministrator setUp;
     HKEY key = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE,
                     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0, nullptr,
@@ -200,4 +202,50 @@ TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
     EXPECT_EQ(0u, reader.GetRecordMessageText(2).find('['));
     EXPECT_EQ("The Spooler service entered the running state.\r\n", reader.GetRecordMessageText(3))
         << "not found in the first file: the second";
+}
+
+// A 32-bit plugin on a 64-bit machine made here: where each registered path
+// leads, and what it shows.
+TEST_F(MessageText, EverySourcesFileIsFoundAsA32BitProcessOn64BitWindows) {
+    LogMachine machine;
+    auto file = [](const char* folder, const char* name) {
+        std::ifstream in(std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/" + folder + "/" +
+                             name,
+                         std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    machine.writeFile("drive_c/Windows/System32/kservice.dll", file("System32", "kservice.dll"));
+    machine.writeFile("drive_c/Windows/System32/both.dll", file("System32", "kservice.dll"));
+    machine.writeFile("drive_c/Windows/SysWOW64/both.dll", file("SysWOW64", "ksystem.dll"));
+    machine.writeFile("drive_c/Program Files/Vendor/msg.dll", file("System32", "kservice.dll"));
+    const struct {
+        const char* source;
+        const char* files;
+        uint32_t id;
+        const char* text;
+    } rows[] = {
+        {"SixtyFourOnly", "%SystemRoot%\\System32\\kservice.dll", 0x40001B7D,
+         "The A service entered the B state.\r\n"},
+        {"Bare", "kservice.dll", 0x40001B7D, "The A service entered the B state.\r\n"},
+        {"Copy", "%SYSTEMROOT%\\system32\\both.dll", 0x40001B7D, ""}, // the 32-bit copy lacks it
+        {"Copy", "%SystemRoot%\\System32\\both.dll", 0xC0001B58,
+         "The A service failed to start due to the following error: \r\nB\r\n"},
+        {"Nowhere", "%SystemRoot%\\System32\\none.dll", 0x40001B7D, ""},
+        {"Vendor", "%ProgramFiles%\\Vendor\\msg.dll", 0x40001B7D,
+         "The A service entered the B state.\r\n"},
+    };
+    std::vector<emu::evt::RecordSpec> records;
+    for (const auto& row : rows) {
+        addSource(machine, row.source, row.files);
+        records.push_back(recordOf(std::u16string(row.source, row.source + strlen(row.source)),
+                                   row.id, {u"A", u"B"}));
+    }
+    machine.writeLog("System", records);
+    for (bool beforeVista : {false, true}) {
+        emu::refuseImageResourceLoads(beforeVista);
+        std::vector<std::string> seen = texts("System", std::size(rows));
+        for (size_t i = 0; i < std::size(rows); ++i)
+            EXPECT_EQ(rows[i].text, seen[std::size(rows) - 1 - i]) << rows[i].source;
+    }
+    emu::clearFaults();
 }

@@ -54,10 +54,10 @@ TEST(CRegistryKey, ReadsAnyValueTypeAsTextUpToItsFirstNul) {
 
 TEST(CRegistryKey, EnumeratesSubkeysUntilTheFirstFailure) {
     TestMachine machine;
-    machine.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Logs\\B]\r\n"
-                                            "[HKEY_LOCAL_MACHINE\\Logs\\a]\r\n"
-                                            "[HKEY_LOCAL_MACHINE\\Empty]\r\n");
-    CRegistryKey logs(HKEY_LOCAL_MACHINE, "Logs");
+    machine.writeHive("HKEY_CURRENT_USER", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Logs\\B]\r\n"
+                                           "[HKEY_CURRENT_USER\\Logs\\a]\r\n"
+                                           "[HKEY_CURRENT_USER\\Empty]\r\n");
+    CRegistryKey logs(HKEY_CURRENT_USER, "Logs"); // full access: HKLM is read-only to our users
     std::string name = "previous";
     ASSERT_TRUE(logs.EnumFirstSubKey(name));
     EXPECT_EQ("a", name);
@@ -67,7 +67,7 @@ TEST(CRegistryKey, EnumeratesSubkeysUntilTheFirstFailure) {
     ASSERT_TRUE(logs.EnumFirstSubKey(name)) << "starting over";
     EXPECT_EQ("a", name);
 
-    CRegistryKey empty(HKEY_LOCAL_MACHINE, "Empty");
+    CRegistryKey empty(HKEY_CURRENT_USER, "Empty");
     EXPECT_FALSE(empty.EnumFirstSubKey(name));
 }
 

@@ -55,3 +55,10 @@ std::string TestMachine::readFile(const std::string& relativePath) const {
 bool TestMachine::exists(const std::string& relativePath) const {
     return fs::exists(fs::path(root_) / relativePath);
 }
+
+AsAdministrator::AsAdministrator() {
+    emu::actAsAdministrator(true);
+}
+AsAdministrator::~AsAdministrator() {
+    emu::actAsAdministrator(false);
+}

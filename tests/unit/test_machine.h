@@ -30,3 +30,11 @@ class TestMachine {
   private:
     std::string root_;
 };
+
+// The user of a test machine is a standard user, as ours are; code that sets
+// the machine up through the registry calls acts as an administrator while
+// one of these lives.
+struct AsAdministrator {
+    AsAdministrator();
+    ~AsAdministrator();
+};

@@ -42,7 +42,9 @@ const std::map<std::string, Account> kWellKnown = {
     {"S-1-5-32-551", {"Backup Operators", "BUILTIN", SidTypeAlias}},
 };
 
+// The account lookup reads the machine's accounts as the system does.
 std::string accountValue(const std::string& sid, const char* value, bool& found) {
+    emu::ServiceAccess asService;
     HKEY key = nullptr;
     found = false;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SAM\\Accounts\\" + sid).c_str(), 0, KEY_READ, &key) !=

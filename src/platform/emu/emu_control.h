@@ -36,6 +36,11 @@ void useRealClock();
 // Maps a Windows path to the host path that holds it (see machine.cpp).
 std::string hostPath(const std::string& windowsPath);
 
+// The user is a standard user unless the machine's registry says otherwise;
+// a test that sets a machine up through the registry calls acts as an
+// administrator for that while this is on.
+void actAsAdministrator(bool administrator);
+
 // Failure injection. LocalAlloc succeeds `count` more times, then fails with
 // ERROR_NOT_ENOUGH_MEMORY until cleared; a negative count never fails.
 void failLocalAllocAfter(long count);

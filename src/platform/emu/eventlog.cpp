@@ -67,7 +67,9 @@ std::map<std::string, std::shared_ptr<MappedLog>> mappedLogs;
 std::set<LogHandle*> openHandles;
 long handleCount = 0;
 
+// The event log service reads its registry as the system does.
 std::string registryString(HKEY root, const std::string& key, const char* value) {
+    emu::ServiceAccess asService;
     HKEY handle = nullptr;
     if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return "";
@@ -87,6 +89,7 @@ std::string computerName() {
 }
 
 bool keyExists(const std::string& key) {
+    emu::ServiceAccess asService;
     HKEY handle = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return false;
@@ -159,7 +162,8 @@ LogHandle* lookup(HANDLE handle) {
 
 // OpenEventLogA: a handle to the log `sourceName` on this machine. NULL with
 // RPC_S_SERVER_UNAVAILABLE for another computer, ERROR_INVALID_PARAMETER for a
-// NULL or empty name.
+// NULL or empty name, ERROR_PRIVILEGE_NOT_HELD for the Security log unless the
+// user is an administrator.
 extern "C" HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName) {
     return emu::platformCall<HANDLE>(nullptr, true, [&]() -> HANDLE {
         if (!sourceName || !*sourceName) {
@@ -174,6 +178,11 @@ extern "C" HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName) {
                 SetLastError(RPC_S_SERVER_UNAVAILABLE);
                 return nullptr;
             }
+        }
+        // Reading the Security log takes a privilege a standard user lacks.
+        if (emu::equalsIgnoreCase(sourceName, "Security") && !emu::userIsAdministrator()) {
+            SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+            return nullptr;
         }
         std::string path = logFilePath(sourceName);
         std::lock_guard<std::mutex> lock(logMutex);

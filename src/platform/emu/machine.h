@@ -32,6 +32,16 @@ std::string processPath(const std::string& windowsPath);
 bool isWow64Machine();
 std::string machineRoot();
 
+// While one lives, this thread's registry calls are the system's, as the
+// platform's own services make them (the event log, the account lookup).
+struct ServiceAccess {
+    ServiceAccess();
+    ~ServiceAccess();
+    ServiceAccess(const ServiceAccess&) = delete;
+    ServiceAccess& operator=(const ServiceAccess&) = delete;
+};
+bool userIsAdministrator();
+
 // Called when the machine root changes, so cached state is dropped.
 void resetRegistry();
 void resetCodePage();

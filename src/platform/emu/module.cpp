@@ -70,16 +70,11 @@ bool isRegularFile(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// The code for a file that is not there: an image load says the module was not
-// found; a data-file load says which of file and folder is missing (as Wine does).
-DWORD missingFileError(const std::string& hostPath, bool asData) {
-    if (!asData)
-        return ERROR_MOD_NOT_FOUND;
-    size_t slash = hostPath.find_last_of('/');
-    struct stat info = {};
-    bool folder = slash != std::string::npos &&
-                  stat(hostPath.substr(0, slash).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    return folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+// The code for a file that is not there, as Wine 8 gives it to a 32-bit
+// program: an image load says the module was not found, a data-file load that
+// the file was not found, also where folders on the way are missing.
+DWORD missingFileError(bool asData) {
+    return asData ? ERROR_FILE_NOT_FOUND : ERROR_MOD_NOT_FOUND;
 }
 
 } // namespace
@@ -99,7 +94,7 @@ void refuseImageResourceLoads(bool refuse) {
 // process refuses for a 64-bit image (ERROR_BAD_EXE_FORMAT) and which gives
 // the same handle, counted, for a file already loaded. A name without a folder
 // is searched for along the platform's order. A missing file: ERROR_MOD_NOT_FOUND
-// for an image, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND for a data file.
+// for an image, ERROR_FILE_NOT_FOUND for a data file.
 extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
     return emu::platformCall<HMODULE>(nullptr, true, [&]() -> HMODULE {
         if (!fileName || !*fileName || file) {
@@ -122,7 +117,7 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
                 break;
         }
         if (!isRegularFile(path)) {
-            SetLastError(missingFileError(path, asData));
+            SetLastError(missingFileError(asData));
             return nullptr;
         }
         {
@@ -139,7 +134,7 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
         if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0)
                 close(fd);
-            SetLastError(missingFileError(path, asData));
+            SetLastError(missingFileError(asData));
             return nullptr;
         }
         void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,

@@ -6,6 +6,13 @@
 // compare without regard to case and keep their spelling; subkeys enumerate in
 // the order of their names without regard to case, as the platform keeps them.
 // Open keys are counted in the ledger.
+//
+// The user is a standard user unless the machine says otherwise (value
+// "Administrator", a non-zero DWORD, under HKLM\SOFTWARE\Kestrin Emulation):
+// each handle keeps the access it was opened with and a call that needs more
+// fails with ERROR_ACCESS_DENIED; HKLM is read only, and the Eventlog\Security
+// key cannot be opened at all. The emulation's own services (the event log,
+// the account lookup) read as the system does.
 #include "../win32api.h"
 #include "machine.h"
 #include "registry_hive.h"
@@ -15,7 +22,9 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <iterator>
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -30,7 +39,26 @@ struct OpenKey {
     Hive* hive;
     emu::RegistryKey* key;
     unsigned generation;
+    REGSAM access;
+    std::vector<std::string> path; // below the hive's root
 };
+
+const REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000, kGenericAll = 0x10000000;
+const REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x0020 /* KEY_CREATE_LINK */ |
+                            0x00010000 /* DELETE */ | 0x00040000 /* WRITE_DAC */ |
+                            0x00080000 /* WRITE_OWNER */;
+thread_local int serviceDepth = 0;
+bool administratorOverride = false;
+
+REGSAM mapGeneric(REGSAM access) {
+    if (access & kGenericAll)
+        access |= KEY_ALL_ACCESS;
+    if (access & kGenericRead)
+        access |= KEY_READ;
+    if (access & kGenericWrite)
+        access |= KEY_WRITE;
+    return access & ~(kGenericAll | kGenericRead | kGenericWrite);
+}
 
 std::mutex registryMutex;
 Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false};
@@ -71,12 +99,30 @@ bool saveHive(const Hive& hive) {
     return emu::writeFileAtomically(path, emu::formatRegFile(hive.rootName, hive.root), true);
 }
 
-// Resolves a root handle (predefined or open) to its hive and key.
-LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key) {
+bool isAdministrator() {
+    if (serviceDepth > 0 || administratorOverride)
+        return true;
+    loadHive(localMachine);
+    emu::RegistryKey* software = localMachine.root.findSubkey("SOFTWARE");
+    emu::RegistryKey* emulation = software ? software->findSubkey("Kestrin Emulation") : nullptr;
+    emu::RegistryValue* value = emulation ? emulation->findValue("Administrator") : nullptr;
+    if (!value || value->type != REG_DWORD || value->data.size() != 4)
+        return false;
+    return value->data[0] || value->data[1] || value->data[2] || value->data[3];
+}
+
+// Resolves a root handle (predefined or open) to its hive and key, with the
+// access the handle was opened with and the key's path.
+LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key, REGSAM* access = nullptr,
+                std::vector<std::string>* path = nullptr) {
     if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER) {
         hive = handle == HKEY_LOCAL_MACHINE ? &localMachine : &currentUser;
         loadHive(*hive);
         key = &hive->root;
+        if (access)
+            *access = hive == &localMachine && !isAdministrator() ? KEY_READ : KEY_ALL_ACCESS;
+        if (path)
+            path->clear();
         return ERROR_SUCCESS;
     }
     auto* open = reinterpret_cast<OpenKey*>(handle);
@@ -84,7 +130,31 @@ LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key) {
         return ERROR_INVALID_HANDLE;
     hive = open->hive;
     key = open->key;
+    if (access)
+        *access = serviceDepth > 0 ? KEY_ALL_ACCESS : open->access;
+    if (path)
+        *path = open->path;
     return ERROR_SUCCESS;
+}
+
+// Resolves `handle` for a call that needs `needed` rights on it.
+LSTATUS resolveFor(HKEY handle, REGSAM needed, Hive*& hive, emu::RegistryKey*& key) {
+    REGSAM access = 0;
+    if (LSTATUS status = resolve(handle, hive, key, &access))
+        return status;
+    return (access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// The Security log's key, which a standard user may not open.
+bool isSecurityLogKey(const Hive* hive, const std::vector<std::string>& path) {
+    static const char* const kPath[] = {"SYSTEM", "CurrentControlSet", "Services", "Eventlog",
+                                        "Security"};
+    if (hive != &localMachine || path.size() < std::size(kPath))
+        return false;
+    for (size_t i = 0; i < std::size(kPath); ++i)
+        if (!emu::equalsIgnoreCase(path[i], kPath[i]))
+            return false;
+    return true;
 }
 
 std::vector<std::string> splitKeyPath(const std::string& path) {
@@ -101,46 +171,78 @@ std::vector<std::string> splitKeyPath(const std::string& path) {
     return parts;
 }
 
-HKEY handOut(Hive* hive, emu::RegistryKey* key) {
-    auto* open = new OpenKey{hive, key, generation};
+HKEY handOut(Hive* hive, emu::RegistryKey* key, REGSAM access, std::vector<std::string> path) {
+    auto* open = new OpenKey{hive, key, generation, access, std::move(path)};
     openKeys.insert(open);
     emu::countRegistryKey(1);
     return reinterpret_cast<HKEY>(open);
 }
 
-LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, PHKEY result, LPDWORD disposition) {
+LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY result,
+                     LPDWORD disposition) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(registryMutex);
     Hive* hive;
     emu::RegistryKey* key;
-    if (LSTATUS status = resolve(root, hive, key))
+    REGSAM parentAccess = 0;
+    std::vector<std::string> keyPath;
+    if (LSTATUS status = resolve(root, hive, key, &parentAccess, &keyPath))
         return status;
     std::string path = subKey ? subKey : "";
     if (!path.empty() && path[0] == '\\')
         return 161; // ERROR_BAD_PATHNAME
-    bool created = false;
-    for (const std::string& part : splitKeyPath(path)) {
-        emu::RegistryKey* next = key->findSubkey(part);
-        if (!next) {
-            if (!create)
-                return ERROR_FILE_NOT_FOUND;
-            next = key->addSubkey(part);
-            created = true;
-        }
-        key = next;
+    access = mapGeneric(access);
+    std::vector<std::string> parts = splitKeyPath(path);
+    keyPath.insert(keyPath.end(), parts.begin(), parts.end());
+    bool standardUser = !isAdministrator();
+    if (standardUser && hive == &localMachine &&
+        ((access & kWriteRights) || isSecurityLogKey(hive, keyPath)))
+        return ERROR_ACCESS_DENIED;
+    // Everything is checked before anything is made.
+    std::vector<emu::RegistryKey*> existing;
+    emu::RegistryKey* walk = key;
+    size_t found = 0;
+    for (; found < parts.size(); ++found) {
+        emu::RegistryKey* next = walk->findSubkey(parts[found]);
+        if (!next)
+            break;
+        walk = next;
     }
+    bool created = found < parts.size();
+    if (created && !create)
+        return ERROR_FILE_NOT_FOUND;
+    if (created && ((standardUser && hive == &localMachine) ||
+                    (found == 0 && !(parentAccess & KEY_CREATE_SUB_KEY))))
+        return ERROR_ACCESS_DENIED;
+    for (size_t i = found; i < parts.size(); ++i)
+        walk = walk->addSubkey(parts[i]);
     if (created && !saveHive(*hive))
         return ERROR_CANTWRITE;
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = handOut(hive, key);
+    *result = handOut(hive, walk, access, std::move(keyPath));
     return ERROR_SUCCESS;
 }
 
 } // namespace
 
 namespace emu {
+ServiceAccess::ServiceAccess() {
+    ++serviceDepth;
+}
+ServiceAccess::~ServiceAccess() {
+    --serviceDepth;
+}
+bool userIsAdministrator() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    return serviceDepth == 0 && isAdministrator();
+}
+void actAsAdministrator(bool administrator) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    administratorOverride = administrator;
+}
+
 void resetRegistry() {
     std::lock_guard<std::mutex> lock(registryMutex);
     localMachine.loaded = false;
@@ -156,18 +258,19 @@ void resetRegistry() {
 // REG_OPENED_EXISTING_KEY in *disposition; ERROR_INVALID_HANDLE for a bad root,
 // ERROR_BAD_PATHNAME for a path that begins with a backslash, ERROR_CANTWRITE
 // when the hive file cannot be written.
-extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM,
-                                          LPSECURITY_ATTRIBUTES, PHKEY result,
+extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD,
+                                          REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                           LPDWORD disposition) {
     return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
-        return openOrCreate(root, subKey, true, result, disposition);
+        return openOrCreate(root, subKey, true, access, result, disposition);
     });
 }
 
 // RegOpenKeyExA: opens an existing key; ERROR_FILE_NOT_FOUND when it is missing.
-extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
+extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access,
+                                        PHKEY result) {
     return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
-        return openOrCreate(root, subKey, false, result, nullptr);
+        return openOrCreate(root, subKey, false, access, result, nullptr);
     });
 }
 
@@ -197,7 +300,7 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
         std::lock_guard<std::mutex> lock(registryMutex);
         Hive* hive;
         emu::RegistryKey* key;
-        if (LSTATUS status = resolve(handle, hive, key))
+        if (LSTATUS status = resolveFor(handle, KEY_QUERY_VALUE, hive, key))
             return status;
         emu::RegistryValue* value = key->findValue(valueName ? valueName : "");
         if (!value)
@@ -232,7 +335,7 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD re
         std::lock_guard<std::mutex> lock(registryMutex);
         Hive* hive;
         emu::RegistryKey* key;
-        if (LSTATUS status = resolve(handle, hive, key))
+        if (LSTATUS status = resolveFor(handle, KEY_SET_VALUE, hive, key))
             return status;
         std::string name = valueName ? valueName : "";
         emu::RegistryValue* value = key->findValue(name);
@@ -259,7 +362,7 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LP
         std::lock_guard<std::mutex> lock(registryMutex);
         Hive* hive;
         emu::RegistryKey* key;
-        if (LSTATUS status = resolve(handle, hive, key))
+        if (LSTATUS status = resolveFor(handle, KEY_ENUMERATE_SUB_KEYS, hive, key))
             return status;
         if (index >= key->subkeys.size())
             return ERROR_NO_MORE_ITEMS;

@@ -22,6 +22,7 @@ const std::map<DWORD, const char*> kSystemMessages = {
     {122, "The data area passed to a system call is too small.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {1314, "A required privilege is not held by the client.\r\n"},
     {1332, "No mapping between account names and security IDs was done.\r\n"},
     {1500, "The event log file is corrupted.\r\n"},
     {1501, "No event log file could be opened, so the event logging service did not start.\r\n"},
