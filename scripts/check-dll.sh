@@ -28,6 +28,9 @@ check "imports only system DLLs ($(echo $imports))" test -z "$unexpected"
 texts=$(strings -el "$dll") # the resource's texts are UTF-16LE
 has_text() { grep -qF "$1" <<<"$texts"; }
 check "version: description" has_text "Kestrin Velmora Plugin"
-check "version: file version" has_text "1, 0, 0, 0"
+# The project's version (CMakeLists.txt), as VERSIONINFO writes it: "1, 0, 0, 0".
+version=$(sed -n 's/^project(KestrinViewer VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-9]*\).*/\1, \2, \3, 0/p' \
+  "$(dirname "$0")/../CMakeLists.txt")
+check "version: file version $version" has_text "$version"
 check "version: comment" has_text "Monitors a Windows event log"
 exit $failed

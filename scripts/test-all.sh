@@ -53,6 +53,7 @@ step "fuzz message formatting (30 s)" fuzz format_fuzz format
 step "win32 build (the shipped DLL)" build win32
 step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
   src/plugin/exports.txt
+step "the release archive" bash scripts/check-release.sh build/win32
 case $(bash scripts/wine-route.sh) in
   native) where="under this machine's 32-bit Wine" ;;
   *) where="under 32-bit Wine in a guest (QEMU)" ;;
