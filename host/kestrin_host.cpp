@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #else
 #include "../src/platform/emu/emu_control.h"
 #include "png_file.h"
+#include "terminal_dialog.h"
 #include <unistd.h>
 #endif
 
@@ -25,6 +27,7 @@ namespace {
 
 const char* const kUsage =
     "usage: kestrin-host [--module PATH] [--machine DIR] COMMAND\n"
+    "       kestrin-host --version | --help | -h\n"
     "  info                            init, getinfo 0..6, dlltype\n"
     "  entry [--template T] [--log L]  one LastLogEntry\n"
     "  last  [--template T] [--log L]  one LastNLogs\n"
@@ -159,6 +162,14 @@ bool applyQuerySettings(PluginModule& module, PluginRecord* record, const std::s
     return true;
 }
 
+bool isTerminal(FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream));
+#else
+    return isatty(fileno(stream));
+#endif
+}
+
 void sleepSeconds(int seconds) {
 #ifdef _WIN32
     Sleep(static_cast<DWORD>(seconds) * 1000);
@@ -205,67 +216,49 @@ int runQuery(PluginModule& module, const std::string& command,
         std::fwrite(text, 1, std::strlen(text), stdout);
         return 0;
     }
-    for (;;) {
-        const char* text = query(instance.record());
-        std::fwrite(text, 1, std::strlen(text), stdout);
-        std::fputs("\n", stdout);
+    // On a terminal the text is drawn again in place, with the time of the
+    // refresh; into a pipe each new text is written once.
+    bool terminal = isTerminal(stdout);
+    std::string previous;
+    for (bool first = true;; first = false) {
+        std::string text = query(instance.record());
+        if (terminal) {
+            std::time_t now = std::time(nullptr);
+            char stamp[32];
+            std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+            std::printf("\x1b[H\x1b[2J%s\n\n-- refreshed at %s, every %ld s; Ctrl-C ends --\n",
+                        text.c_str(), stamp, interval < 5 ? 5 : interval);
+        } else if (first || text != previous) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fputs("\n", stdout);
+        }
+        previous = text;
         std::fflush(stdout);
         sleepSeconds(static_cast<int>(interval < 5 ? 5 : interval));
     }
 }
 
-#ifndef _WIN32
-// The dialog in the terminal: the list with the current choice marked, and the
-// template. Enter accepts; a number picks a log; "t TEXT" sets the template;
-// Esc, "q" or the end of input cancels.
-void presentInTerminal(HWND dialog) {
-    HWND combo = GetDlgItem(dialog, 1001);
-    HWND edit = GetDlgItem(dialog, 1003);
-    char title[256] = {};
-    GetWindowTextA(dialog, title, sizeof title);
-    for (;;) {
-        std::printf("\n%s\nSelect Log File To Monitor\n", title);
-        std::vector<std::string> entries = emu::comboEntries(combo);
-        long selected = static_cast<long>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
-        for (size_t i = 0; i < entries.size(); ++i)
-            std::printf("%s %2zu  %s\n", static_cast<long>(i) == selected ? ">" : " ", i + 1,
-                        entries[i].c_str());
-        char text[2048] = {};
-        GetWindowTextA(edit, text, sizeof text);
-        std::printf(
-            "Configure output: %s\n"
-            "[Enter] Accept  [number] choose a log  [t TEXT] output template  [Esc/q] cancel\n> ",
-            text);
-        std::fflush(stdout);
-        char line[2048];
-        if (!std::fgets(line, sizeof line, stdin))
-            return;
-        std::string answer = line;
-        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
-            answer.pop_back();
-        if (answer.empty()) {
-            SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-            return;
-        }
-        if (answer == "q" || answer[0] == '\x1b')
-            return;
-        if (answer.compare(0, 2, "t ") == 0) {
-            SetWindowTextA(edit, answer.substr(2).c_str());
-            continue;
-        }
-        long pick = std::strtol(answer.c_str(), nullptr, 10);
-        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(pick - 1), 0);
-    }
-}
-#endif
-
 int runConfigure(PluginModule& module) {
 #ifndef _WIN32
-    emu::setDialogPresenter(presentInTerminal);
+    bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    emu::setDialogPresenter(terminal ? presentOnTerminal : presentByLines);
 #endif
     Instance instance(module, 1);
     module.configure();
     std::printf("\n");
+#ifndef _WIN32
+    switch (lastDialogOutcome()) {
+    case DialogOutcome::Accepted:
+        std::fprintf(stderr, "kestrin-host: accepted: the instance and the plugin's own settings "
+                             "file hold the new values\n");
+        break;
+    case DialogOutcome::Cancelled:
+        std::fprintf(stderr, "kestrin-host: cancelled: nothing was changed\n");
+        break;
+    case DialogOutcome::BadInput:
+        return 1;
+    }
+#endif
     return printSettings(module, instance.record());
 }
 
@@ -323,6 +316,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            args = {"--version"};
+            break;
+        } else if ((arg == "--module" || arg == "--machine") && i + 1 >= argc) {
+            return usageError(arg + " takes a value");
         } else if (arg.compare(0, 2, "--") == 0 && args.empty()) {
             return usageError("unknown option " + arg);
         } else {
@@ -352,7 +350,8 @@ int main(int argc, char** argv) {
 
     PluginModule module(modulePath);
     if (!module.loaded() || !module.complete()) {
-        std::fprintf(stderr, "kestrin-host: %s\n", module.error().c_str());
+        std::fprintf(stderr, "kestrin-host: cannot use the plugin module %s: %s\n",
+                     modulePath.c_str(), module.error().c_str());
         return 1;
     }
 
@@ -383,6 +382,11 @@ int main(int argc, char** argv) {
 
 int runCommand(PluginModule& module, const std::vector<std::string>& args) {
     std::string command = args[0];
+    if (command == "--version") {
+        std::printf("kestrin-host %s\nplugin %s (%s)\n", KESTRIN_VERSION, module.getinfo(2),
+                    module.getinfo(0));
+        return 0;
+    }
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "info")
         return rest.empty() ? runInfo(module) : usageError("info takes no arguments");

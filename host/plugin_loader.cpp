@@ -11,8 +11,19 @@
 PluginModule::PluginModule(const std::string& path) {
 #ifdef _WIN32
     handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-    if (!handle_)
-        error_ = "LoadLibraryA(" + path + ") failed with error " + std::to_string(GetLastError());
+    if (!handle_) {
+        DWORD code = GetLastError();
+        char* text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        std::string reason = text ? text : "";
+        LocalFree(text);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        error_ = "LoadLibraryA failed with error " + std::to_string(code) +
+                 (reason.empty() ? "" : ": " + reason);
+    }
 #else
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_)

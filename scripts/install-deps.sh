@@ -6,7 +6,7 @@ what=${1:-all}
 here=$(dirname "$0")
 
 # The message files of the bundled machine are built with the mingw tools.
-posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev clang
+posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev libncurses-dev tmux clang
                 libclang-rt-14-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
                 gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix)
 windows_packages=(g++-mingw-w64-i686-posix googletest)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# kestrin-host configure in the terminal: a choice and a template accepted go to
-# the plugin's own settings file; Esc leaves it alone.
+# kestrin-host configure through its line protocol (standard input not a
+# terminal): a choice and a template accepted go to the plugin's own settings
+# file; Esc leaves it alone; a line it does not understand is an error.
 set -u
 host=$1
 machine_source=$2
@@ -16,4 +17,11 @@ if [ "$(cat "$ini")" != "$expected" ]; then
   echo "FAIL: the settings file holds:"; cat "$ini"; exit 1
 fi
 grep -q '^OpenLog=Security$' "$work/out.txt" || { echo "FAIL: the instance"; exit 1; }
+for bad in 'choose 2' '9' '2x'; do
+  if printf '%s\n\n' "$bad" | "$host" --machine "$work" configure >/dev/null 2>"$work/err.txt"; then
+    echo "FAIL: \"$bad\" was taken"; exit 1
+  fi
+  grep -q 'nothing was changed' "$work/err.txt" || { echo "FAIL: no error for \"$bad\""; exit 1; }
+done
+[ "$(cat "$ini")" = "$expected" ] || { echo "FAIL: a line it did not understand changed the file"; exit 1; }
 echo "kestrin-host configure: all checks passed"

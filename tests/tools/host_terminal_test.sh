@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# kestrin-host configure on a terminal (tmux): the dialog is drawn, the arrow
+# keys and Tab work its controls in the real dialog's tab order, Enter accepts,
+# a key that means nothing does nothing, and Esc cancels without Enter.
+# usage: host_terminal_test.sh HOST MACHINE [CAPTURE]  (CAPTURE: write the screen there)
+set -u
+host=$1
+machine_source=$2
+work=$(mktemp -d)
+runs=0
+tm() { tmux -L "kestrin-test-$$-$runs" -f /dev/null "$@"; }
+trap 'for runs in $(seq 0 "$runs"); do tm kill-server 2>/dev/null; done; rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+ini="$work/m/drive_c/Program Files/Velmora/plugins/KestrinPlugin.INI"
+
+start() { # a fresh machine and the dialog on a 90x40 terminal
+  rm -rf "$work/m" "$work/done"
+  mkdir -p "$work/m"
+  cp -r "$machine_source/." "$work/m/"
+  tm kill-server 2>/dev/null
+  runs=$((runs + 1)) # a server of its own for each run
+  tm new-session -d -s dialog -x 90 -y 40 \
+    "'$host' --machine '$work/m' configure 2>'$work/err.txt'; echo \$? >'$work/done'; sleep 60"
+  tm set -g escape-time 0
+  wait_for_screen 'KestrinViewer Property' || fail "the dialog was not drawn"
+}
+wait_for_screen() { # text: polls the screen, up to 5 s
+  for _ in $(seq 50); do
+    tm capture-pane -p -t dialog | grep -qF -- "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+wait_for_exit() {
+  for _ in $(seq 50); do
+    [ -s "$work/done" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+start
+screen=$(tm capture-pane -p -t dialog)
+[ -n "${3:-}" ] && printf '%s\n' "$screen" | sed -e 's/[[:space:]]*$//' >"$3"
+grep -qE '^ +> System$' <<<"$screen" || fail "the current log is not selected"
+grep -qF '%6 - User Name' <<<"$screen" || fail "no usage text"
+grep -qF '[ %1 - %2' <<<"$screen" || fail "no template"
+# Up twice in the list, a key that means nothing, Tab past Accept to the edit
+# line, a long template typed at its end, Enter.
+long=$(printf '%%2 %.0s' $(seq 150))
+tm send-keys -t dialog Up Up F5 Tab Tab End BSpace BSpace
+tm send-keys -t dialog -l "[%5] $long"
+tm send-keys -t dialog Enter
+wait_for_exit || fail "Enter did not accept"
+expected=$(printf '[Kestrin Settings]\r\nOpenLog=Application\r\nParseString=%%1 - [%%5] %s\r' "$long")
+[ "$(cat "$ini" 2>/dev/null)" = "$expected" ] || { fail "the settings file holds:"; cat "$ini"; }
+grep -q 'accepted' "$work/err.txt" || fail "it did not say the values were accepted"
+
+start
+tm send-keys -t dialog Down Tab x
+tm send-keys -t dialog Escape
+wait_for_exit || fail "Esc did not close the dialog"
+[ -e "$ini" ] && fail "Esc wrote the settings file"
+grep -q 'cancelled' "$work/err.txt" || fail "it did not say the values were left"
+
+[ $failed -eq 0 ] && echo "kestrin-host configure on a terminal: all checks passed"
+exit $failed
