@@ -6,7 +6,7 @@
 set(KESTRIN_RELEASE_TEXTS ${CMAKE_BINARY_DIR}/release)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/README.txt.in ${KESTRIN_RELEASE_TEXTS}/README.txt
                @ONLY NEWLINE_STYLE CRLF)
-foreach(text packaging/KestrinPlugin.INI.example packaging/RUNTIME-NOTICE.txt LICENSE)
+foreach(text packaging/KestrinPlugin.INI.example RUNTIME-NOTICE.txt LICENSE)
   get_filename_component(name ${text} NAME)
   if(name STREQUAL "LICENSE")
     set(name LICENSE.txt)
