@@ -29,12 +29,17 @@ start_display() {
   local fd_file="$WINEPREFIX/display"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 50); do [ -s "$fd_file" ] && break; sleep 0.1; done
+  # Under software emulation on a busy machine Xvfb can take many seconds.
+  for _ in $(seq 600); do [ -s "$fd_file" ] && break; sleep 0.1; done
+  if [ ! -s "$fd_file" ]; then
+    echo "Xvfb did not start within 60 s: the dialogs cannot be shown"
+    return 1
+  fi
   export DISPLAY=":$(tr -d '\n' <"$fd_file")"
 }
 
 wine_start() {
-  start_display
+  start_display || return 1
   "$WINE64" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
     echo "wineboot failed:"; cat "$WINEPREFIX/wineboot.log"; return 1; }
   # Without a window manager, an unmanaged window closes at once.
