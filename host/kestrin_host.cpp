@@ -20,6 +20,7 @@
 #include "../src/platform/emu/emu_control.h"
 #include "png_file.h"
 #include "terminal_dialog.h"
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -335,6 +336,16 @@ int main(int argc, char** argv) {
     // drive C:, and the plugin's event log calls read the machine's .evt files.
     if (!machine.empty()) {
         std::string error;
+        DWORD attributes = GetFileAttributesA(machine.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            GetFileAttributesA((machine + "\\registry\\HKEY_LOCAL_MACHINE.reg").c_str()) ==
+                INVALID_FILE_ATTRIBUTES) {
+            std::fprintf(stderr,
+                         "kestrin-host: the machine folder %s does not exist or holds no "
+                         "registry (registry\\HKEY_LOCAL_MACHINE.reg)\n",
+                         machine.c_str());
+            return 2;
+        }
         if (!installMachine(machine, error)) {
             std::fprintf(stderr, "kestrin-host: %s\n", error.c_str());
             return 1;
@@ -344,6 +355,20 @@ int main(int argc, char** argv) {
     if (machine.empty()) {
         const char* env = std::getenv("KESTRIN_MACHINE");
         machine = env ? env : KESTRIN_DEFAULT_MACHINE;
+    }
+    // An empty machine would answer every query with a failure text: say so instead.
+    struct stat info = {};
+    if (stat(machine.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "kestrin-host: the machine folder %s does not exist\n",
+                     machine.c_str());
+        return 2;
+    }
+    if (stat((machine + "/registry/HKEY_LOCAL_MACHINE.reg").c_str(), &info) != 0) {
+        std::fprintf(stderr,
+                     "kestrin-host: the machine folder %s holds no registry "
+                     "(registry/HKEY_LOCAL_MACHINE.reg)\n",
+                     machine.c_str());
+        return 2;
     }
     emu::setMachineRoot(machine);
 #endif

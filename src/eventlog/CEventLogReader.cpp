@@ -159,6 +159,12 @@ CEventLogReader::ReadOutcome CEventLogReader::ReadIntoBuffer(DWORD flags, DWORD 
                                                              DWORD& bytesRead, int& emptyReads) {
     DWORD needed = 0;
     bytesRead = 0;
+    // A reader without a buffer (opened again after Close, or after a failed
+    // growth) takes its first one before it reads: the platform refuses a null buffer.
+    if (!m_Buffer && !GrowBuffer(kInitialBufferSize)) {
+        SetStatus("Insuficient memory to allocate event data.", 0, true);
+        return ReadOutcome::Failed;
+    }
     if (ReadEventLogA(m_LogHandle, flags, recordNumber, m_ReadPointer, m_BufferSize, &bytesRead,
                       &needed)) {
         if (bytesRead > 0)

@@ -24,4 +24,9 @@ for bad in 'choose 2' '9' '2x'; do
   grep -q 'nothing was changed' "$work/err.txt" || { echo "FAIL: no error for \"$bad\""; exit 1; }
 done
 [ "$(cat "$ini")" = "$expected" ] || { echo "FAIL: a line it did not understand changed the file"; exit 1; }
+for missing in "$work/none" "$work/drive_c"; do
+  "$host" --machine "$missing" info >/dev/null 2>"$work/err.txt"
+  [ $? -eq 2 ] && grep -q 'machine folder' "$work/err.txt" ||
+    { echo "FAIL: --machine $missing ran on an empty machine"; exit 1; }
+done
 echo "kestrin-host configure: all checks passed"

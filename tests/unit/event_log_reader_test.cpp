@@ -260,3 +260,20 @@ TEST(CEventLogReader, ARefusedSeekReadReadsBackOnAHandleOfItsOwn) {
     EXPECT_EQ(3u, reader.GetEntry(3).m_RecordNumber) << "the batch went on where it stopped";
     EXPECT_EQ(1, emu::ledger().eventLogHandles) << "the second handle is closed";
 }
+
+TEST(CEventLogReader, AReaderOpenedAgainTakesABufferBeforeItReads) {
+    LogMachine machine;
+    machine.writeLog("System", {sampleRecord(1), sampleRecord(2)});
+    HANDLE log = OpenEventLogA(nullptr, "System");
+    DWORD read = 0, needed = 0;
+    EXPECT_FALSE(ReadEventLogA(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0, nullptr,
+                               0, &read, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << "no null buffer";
+    CloseEventLog(log);
+    CEventLogReader reader;
+    ASSERT_TRUE(reader.Open("System", ""));
+    reader.Close();
+    ASSERT_TRUE(reader.Open("System", ""));
+    EXPECT_EQ(2, reader.ReadEntries(25, true));
+    EXPECT_FALSE(reader.GetStatus(nullptr));
+}

@@ -127,8 +127,9 @@ DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWOR
     const DWORD maxReadSize = 0x7FFFF; // the platform's limit on one read
     bool sequential = flags & EVENTLOG_SEQUENTIAL_READ, seek = flags & EVENTLOG_SEEK_READ;
     bool forwards = flags & EVENTLOG_FORWARDS_READ, backwards = flags & EVENTLOG_BACKWARDS_READ;
+    // The documentation forbids a null buffer without naming the code.
     if (sequential == seek || forwards == backwards || !bytesRead || !needed ||
-        size > maxReadSize || (!buffer && size))
+        size > maxReadSize || !buffer)
         return ERROR_INVALID_PARAMETER;
     *bytesRead = 0;
     *needed = 0;
