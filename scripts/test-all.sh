@@ -36,13 +36,21 @@ step "posix unit tests" ctest --test-dir build/posix --output-on-failure -j2
 step "posix-asan build" build posix-asan
 step "posix-asan unit tests" ctest --test-dir build/posix-asan --output-on-failure -j2
 fuzz() { # target, corpus: about 30 seconds on a copy of the seed corpus
-  local corpus
+  # Crash and out-of-memory inputs go outside the tree; a failure keeps them
+  # (to minimise and add to the seed corpus under a name of their own).
+  local corpus artifacts
   corpus=$(mktemp -d)
-  build/fuzz/"$1" -max_total_time=30 -max_len=65536 -print_final_stats=1 "$corpus" \
-    "tests/fuzz/corpus/$2" >"$corpus.log" 2>&1
+  artifacts=$(mktemp -d "/tmp/kestrin-fuzz-$1.XXXXXX")
+  build/fuzz/"$1" -max_total_time=30 -max_len=65536 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "$corpus" "tests/fuzz/corpus/$2" >"$corpus.log" 2>&1
   local status=$?
   grep -E '^(Done|stat::number_of_executed_units)' "$corpus.log"
-  [ $status -eq 0 ] || tail -n 60 "$corpus.log"
+  if [ $status -eq 0 ]; then
+    rm -rf "$artifacts"
+  else
+    tail -n 60 "$corpus.log"
+    echo "the failing inputs are in $artifacts"
+  fi
   rm -rf "$corpus" "$corpus.log"
   return $status
 }
