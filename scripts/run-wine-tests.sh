@@ -20,6 +20,15 @@ failed=0
 report() { # status name
   if [ "$1" -eq 0 ]; then echo "ok   $2"; else echo "FAIL $2"; failed=1; fi
 }
+# A probe's output under Wine against the emulation's: equal, and Wine's shows
+# `sign` (so that two empty or failed runs never pass).
+conformance() { # name, wine output, emulation output, sign, what its lines are
+  diff -u "$2" "$3" >"$2.diff"
+  local status=$?
+  grep -qE -- "$4" "$2" || status=1
+  report $status "$1 conformance ($(wc -l <"$2") $5 equal)"
+  [ $status -eq 0 ] || cat "$2.diff"
+}
 
 echo "== Wine $("$WINE" --version): the win32 build in a WoW64 prefix"
 wine_start || exit 1
@@ -56,11 +65,7 @@ KESTRIN_MACHINE="$work/ini/machine" "$posix/tests/conformance/ini_probe" "$work/
   >"$work/ini/emu.txt"
 "$WINE" "$win/tests/conformance/ini_probe.exe" "$(wine_path "$work/ini/wine/")\\" 2>/dev/null \
   | tr -d '\r' >"$work/ini/wine.txt"
-diff -u "$work/ini/wine.txt" "$work/ini/emu.txt" >"$work/ini/diff.txt"
-status=$?
-[ -s "$work/ini/wine.txt" ] || status=1
-report $status "INI conformance ($(wc -l <"$work/ini/wine.txt") cases equal)"
-[ $status -eq 0 ] || cat "$work/ini/diff.txt"
+conformance INI "$work/ini/wine.txt" "$work/ini/emu.txt" . cases
 
 # Messages: the same ids and strings from the same message files (the samples,
 # 64-bit and their 32-bit copies, real test files, and Wine's own DLLs with
@@ -76,20 +81,13 @@ for f in "${message_files[@]}"; do wine_names+=("$(wine_path "$f")"); done
 "$posix/tests/conformance/message_probe" "${message_files[@]}" >"$work/msg-emu.txt"
 "$WINE" "$win/tests/conformance/message_probe.exe" "${wine_names[@]}" 2>/dev/null | tr -d '\r' \
   >"$work/msg-wine.txt"
-diff -u "$work/msg-wine.txt" "$work/msg-emu.txt" >"$work/msg.diff"
-status=$?
-grep -q 'kernelbase.dll lang 0 .*-> [1-9]' "$work/msg-wine.txt" || status=1
-report $status "message formatting conformance ($(wc -l <"$work/msg-wine.txt") cases equal)"
-[ $status -eq 0 ] || cat "$work/msg.diff"
+conformance "message formatting" "$work/msg-wine.txt" "$work/msg-emu.txt" \
+  'kernelbase.dll lang 0 .*-> [1-9]' cases
 
 # The combo box: sorted entries and prefix searches, emulated and Wine's.
 "$posix/tests/conformance/combo_probe" >"$work/combo-emu.txt"
 "$WINE" "$win/tests/conformance/combo_probe.exe" 2>/dev/null | tr -d '\r' >"$work/combo-wine.txt"
-diff -u "$work/combo-wine.txt" "$work/combo-emu.txt" >"$work/combo.diff"
-status=$?
-grep -q '^dialog -> 7$' "$work/combo-wine.txt" || status=1
-report $status "combo box conformance ($(wc -l <"$work/combo-wine.txt") lines equal)"
-[ $status -eq 0 ] || cat "$work/combo.diff"
+conformance "combo box" "$work/combo-wine.txt" "$work/combo-emu.txt" '^dialog -> 7$' lines
 
 # WoW64: the loader, the redirector and registry handles, for a 32-bit program
 # in the 64-bit prefix and on an emulated 64-bit machine with the same files.
@@ -103,11 +101,8 @@ wow64_files "$work/wow64/drive_c/windows"
 wow64_files "$WINEPREFIX/drive_c/windows"
 KESTRIN_MACHINE="$work/wow64" "$posix/tests/conformance/wow64_probe" >"$work/wow64-emu.txt"
 "$WINE" "$win/tests/conformance/wow64_probe.exe" 2>/dev/null | tr -d '\r' >"$work/wow64-wine.txt"
-diff -u "$work/wow64-wine.txt" "$work/wow64-emu.txt" >"$work/wow64.diff"
-status=$?
-grep -q 'sysnative.x64only.dll .*flags 2  -> loaded, 64-bit' "$work/wow64-wine.txt" || status=1
-report $status "WoW64 conformance ($(wc -l <"$work/wow64-wine.txt") lines equal)"
-[ $status -eq 0 ] || cat "$work/wow64.diff"
+conformance WoW64 "$work/wow64-wine.txt" "$work/wow64-emu.txt" \
+  'sysnative.x64only.dll .*flags 2  -> loaded, 64-bit' lines
 
 # Registry: a hive the emulation wrote imports into Wine's registry unchanged.
 mkdir -p "$work/reg/registry"

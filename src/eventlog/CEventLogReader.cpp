@@ -2,7 +2,9 @@
 
 #include "../platform/local_block.h"
 #include "../platform/platform_handles.h"
+#include "name_compare.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -17,11 +19,17 @@ const DWORD kUnknownLogError = ERROR_EVT_CHANNEL_NOT_FOUND;
 // The code on record when the platform keeps answering reads with nothing.
 const DWORD kEmptyReadsError = ERROR_READ_FAULT;
 
-bool sameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-               return lower(x) == lower(y);
-           });
+// The Length of the record at `at` when the `remaining` bytes hold it whole
+// (`strict`: also a multiple of 4, as records laid end to end are), else 0:
+// no Length is trusted beyond the bytes the platform reported.
+DWORD wholeRecordLength(const BYTE* at, DWORD remaining, bool strict) {
+    DWORD length = 0;
+    if (remaining < sizeof(EVENTLOGRECORD))
+        return 0;
+    std::memcpy(&length, at, sizeof length);
+    if (length < sizeof(EVENTLOGRECORD) || length > remaining || (strict && length % 4 != 0))
+        return 0;
+    return length;
 }
 
 // The logs the machine registers: the subkeys of the Eventlog key, read
@@ -114,7 +122,7 @@ bool CEventLogReader::FindRegisteredLog(std::string& name) {
     if (!registeredLogs(logs))
         return true; // nothing to check against: the platform decides
     for (const std::string& log : logs)
-        if (sameName(log, name))
+        if (EqualsIgnoringCase(log, name))
             return true;
     // A source's name opens its log, as the platform documents; its message
     // texts are registered under that log.
@@ -222,15 +230,9 @@ bool CEventLogReader::ReadRecord(DWORD recordNumber, EVENTLOGRECORD** record, bo
 }
 
 bool CEventLogReader::CopyRecord(const BYTE* bytes, DWORD bytesRead, EVENTLOGRECORD** record) {
-    DWORD length = 0;
-    if (bytesRead >= sizeof length)
-        std::memcpy(&length, bytes, sizeof length);
-    if (bytesRead < sizeof(EVENTLOGRECORD) || length < sizeof(EVENTLOGRECORD) ||
-        length > bytesRead) {
-        SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-        CaptureLastError();
-        return false;
-    }
+    DWORD length = wholeRecordLength(bytes, bytesRead, false);
+    if (length == 0)
+        return RecordCorruption();
     void* copy = LocalAlloc(LMEM_ZEROINIT, length);
     if (!copy) {
         CaptureLastError();
@@ -239,6 +241,12 @@ bool CEventLogReader::CopyRecord(const BYTE* bytes, DWORD bytesRead, EVENTLOGREC
     std::memcpy(copy, bytes, length);
     *record = static_cast<EVENTLOGRECORD*>(copy);
     return true;
+}
+
+bool CEventLogReader::RecordCorruption() {
+    SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
+    CaptureLastError();
+    return false;
 }
 
 // Some Windows versions refuse seek reads on large or wrapped logs for records
@@ -261,44 +269,38 @@ bool CEventLogReader::ReadRecordSequentially(DWORD recordNumber, EVENTLOGRECORD*
         OpenEventLogA(m_ServerName.empty() ? nullptr : m_ServerName.c_str(), m_LogName.c_str()));
     if (!log)
         return refused();
-    std::vector<BYTE> buffer(std::max<DWORD>(m_BufferSize, kInitialBufferSize));
+    // The reads go through this reader's own buffer and read path, on the
+    // second handle for the length of the call.
+    struct HandleSwap {
+        HANDLE& slot;
+        HANDLE saved;
+        ~HandleSwap() { slot = saved; }
+    } swap{m_LogHandle, m_LogHandle};
+    m_LogHandle = log.get();
     int emptyReads = 0;
     for (;;) {
-        DWORD bytesRead = 0, needed = 0;
-        if (!ReadEventLogA(log.get(), EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0,
-                           buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead, &needed)) {
-            DWORD error = GetLastError();
-            if (error == ERROR_INSUFFICIENT_BUFFER && needed > buffer.size()) {
-                buffer.resize(needed);
-                continue;
-            }
-            if (error == ERROR_HANDLE_EOF)
-                return refused();
-            SetLastError(error);
-            CaptureLastError();
-            return false;
-        }
-        if (bytesRead == 0) {
-            if (++emptyReads > kEmptyReadRetries) {
-                SetLastError(kEmptyReadsError);
-                CaptureLastError();
-                return false;
-            }
+        DWORD bytesRead = 0;
+        switch (ReadIntoBuffer(EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0, bytesRead,
+                               emptyReads)) {
+        case ReadOutcome::Retry:
             continue;
+        case ReadOutcome::End:
+            return refused();
+        case ReadOutcome::Failed:
+        case ReadOutcome::SeekRefused:
+            return false;
+        case ReadOutcome::Records:
+            break;
         }
         for (DWORD at = 0; at < bytesRead;) {
-            DWORD remaining = bytesRead - at;
-            const auto* found = reinterpret_cast<const EVENTLOGRECORD*>(buffer.data() + at);
-            DWORD length = 0;
-            if (remaining >= sizeof length)
-                std::memcpy(&length, buffer.data() + at, sizeof length);
-            if (remaining < sizeof(EVENTLOGRECORD) || length < sizeof(EVENTLOGRECORD) ||
-                length > remaining || length % sizeof(DWORD) != 0)
-                return CopyRecord(buffer.data() + at, remaining, record); // records corrupt
+            DWORD length = wholeRecordLength(m_ReadPointer + at, bytesRead - at, true);
+            if (length == 0)
+                return RecordCorruption();
             DWORD number = 0;
-            std::memcpy(&number, &found->RecordNumber, sizeof number);
+            std::memcpy(&number, m_ReadPointer + at + offsetof(EVENTLOGRECORD, RecordNumber),
+                        sizeof number);
             if (number == recordNumber)
-                return CopyRecord(buffer.data() + at, length, record);
+                return CopyRecord(m_ReadPointer + at, length, record);
             if (number < recordNumber)
                 return refused(); // gone past it: the log no longer holds it
             at += length;
@@ -336,14 +338,9 @@ int32_t CEventLogReader::ReadEntries(DWORD maxCount, bool backwards) {
         const BYTE* cursor = m_ReadPointer;
         DWORD remaining = bytesRead;
         while (remaining > 0) {
-            DWORD length = 0;
-            if (remaining >= sizeof length)
-                std::memcpy(&length, cursor, sizeof length);
-            if (remaining < sizeof(EVENTLOGRECORD) || length < sizeof(EVENTLOGRECORD) ||
-                length > remaining || length % sizeof(DWORD) != 0) {
-                SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-                CaptureLastError();
-                reading = false;
+            DWORD length = wholeRecordLength(cursor, remaining, true);
+            if (length == 0) {
+                reading = RecordCorruption();
                 break;
             }
             DecodeRecord(reinterpret_cast<const EVENTLOGRECORD*>(cursor), working);

@@ -68,6 +68,8 @@ class CEventLogReader : public CErrorInfo {
     bool FindRegisteredLog(std::string& name);
     // A LocalAlloc copy of the record at `bytes`, checked against `bytesRead`.
     bool CopyRecord(const BYTE* bytes, DWORD bytesRead, EVENTLOGRECORD** record);
+    // Records ERROR_EVENTLOG_FILE_CORRUPT; false.
+    bool RecordCorruption();
     bool ReadRecordSequentially(DWORD recordNumber, EVENTLOGRECORD** record);
 
     std::vector<CEventEntry> m_Entries;

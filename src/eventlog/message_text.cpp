@@ -3,6 +3,7 @@
 #include "../platform/local_block.h"
 #include "../platform/platform_handles.h"
 #include "CEventLogReader.h"
+#include "name_compare.h"
 
 #include <algorithm>
 #include <cstring>
@@ -100,14 +101,6 @@ bool readFileList(HKEY key, const char* valueName, std::vector<std::string>& fil
     return true;
 }
 
-bool startsWithIgnoreCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
-               return upper(a) == upper(b);
-           });
-}
-
 // A message file is read for its resources alone: as a data file, which takes
 // an image of either word size. Before Vista the platform refuses
 // LOAD_LIBRARY_AS_IMAGE_RESOURCE (ERROR_INVALID_PARAMETER).
@@ -126,7 +119,7 @@ UniqueModule loadDataFile(const std::string& path) {
 // these names do not exist and the second try simply fails.
 std::string nativeAlternative(const std::string& file, const std::string& expanded) {
     std::string systemDir = expandPath("%SystemRoot%\\System32\\");
-    if (startsWithIgnoreCase(expanded, systemDir))
+    if (StartsWithIgnoringCase(expanded, systemDir))
         return expandPath("%SystemRoot%\\Sysnative\\") + expanded.substr(systemDir.size());
     if (expanded.find_first_of("\\/:") == std::string::npos)
         return expandPath("%SystemRoot%\\Sysnative\\") + expanded;
@@ -134,7 +127,7 @@ std::string nativeAlternative(const std::string& file, const std::string& expand
          {std::pair<const char*, const char*>{"%ProgramFiles%\\", "%ProgramW6432%\\"},
           {"%CommonProgramFiles%\\", "%CommonProgramW6432%\\"}}) {
         std::string prefix = wow;
-        if (startsWithIgnoreCase(file, prefix))
+        if (StartsWithIgnoringCase(file, prefix))
             return expandPath(native + file.substr(prefix.size()));
     }
     return "";

@@ -166,7 +166,10 @@ std::string resolvePath(const std::string& windowsPath, bool asProcess) {
         }
         resolved.push_back(part);
     }
-    if (asProcess && drive == 'c' && isWow64Machine())
+    // Only paths into C:\Windows can be redirected: other paths never ask
+    // which machine this is.
+    if (asProcess && drive == 'c' && !resolved.empty() &&
+        equalsIgnoreCase(resolved[0], "Windows") && isWow64Machine())
         redirectForWow64(resolved);
 
     fs::path host = fs::path(root) / (std::string("drive_") + drive);

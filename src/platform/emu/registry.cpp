@@ -200,7 +200,6 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
         ((access & kWriteRights) || isSecurityLogKey(hive, keyPath)))
         return ERROR_ACCESS_DENIED;
     // Everything is checked before anything is made.
-    std::vector<emu::RegistryKey*> existing;
     emu::RegistryKey* walk = key;
     size_t found = 0;
     for (; found < parts.size(); ++found) {
