@@ -29,6 +29,7 @@ const Sample kSamples[] = {
     {"Multi", REG_MULTI_SZ, "first\0second\0", 14},
     {"Dword", REG_DWORD, "\x2a\x00\x00\x80", 4},
     {"Binary", REG_BINARY, "\x00\x01\xfe\xff", 4},
+    {"NoNul", REG_SZ, "counted without its NUL", 23},
     {"", REG_SZ, "the default value", 18},
 };
 

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -21,20 +20,6 @@ std::atomic<bool> clockSet{false};
 std::atomic<int> cachedCodePage{0}; // read once per machine, as Windows reads it at boot
 std::atomic<int64_t> clockSeconds{0};
 const int64_t kUnixEpochIn100ns = 116444736000000000LL;
-
-UINT readCodePage() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return 1252;
-    char data[16] = {};
-    DWORD size = sizeof data - 1, type = 0;
-    LSTATUS status =
-        RegQueryValueExA(key, "ACP", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    UINT page = status == ERROR_SUCCESS ? static_cast<UINT>(std::strtoul(data, nullptr, 10)) : 0;
-    return page ? page : 1252;
-}
 
 } // namespace
 
@@ -68,8 +53,8 @@ extern "C" void WINAPI GetSystemTimeAsFileTime(PFILETIME systemTime) {
 extern "C" UINT WINAPI GetACP(void) {
     int page = cachedCodePage;
     if (page == 0) {
-        page =
-            static_cast<int>(emu::platformCall<UINT>(1252, false, [] { return readCodePage(); }));
+        page = static_cast<int>(
+            emu::platformCall<UINT>(1252, false, [] { return emu::registryCodePage(); }));
         cachedCodePage = page;
     }
     return static_cast<UINT>(page);

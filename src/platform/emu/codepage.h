@@ -1,13 +1,23 @@
-// Conversions between UTF-16 and the machine's ANSI code page (Windows-1252),
-// as the A functions of the platform make them. Characters the code page lacks
-// become "?", as WideCharToMultiByte's default character.
+// Conversions between UTF-16 and the machine's ANSI code page, as the A
+// functions of the platform make them, and between UTF-16 and UTF-8, the form
+// the emulation keeps names in. Characters the code page lacks become "?", as
+// WideCharToMultiByte's default character; bytes it cannot decode become "?"
+// too.
 #pragma once
 
 #include <string>
 
 namespace emu {
 
+// In the machine's code page (GetACP).
 std::string wideToAnsi(const std::u16string& wide);
 std::u16string ansiToWide(const std::string& ansi);
+
+// In the code page given: 1252 and the double-byte and 125x pages.
+std::string wideToAnsi(const std::u16string& wide, unsigned codePage);
+std::u16string ansiToWide(const std::string& ansi, unsigned codePage);
+
+std::string wideToUtf8(const std::u16string& wide);
+std::u16string utf8ToWide(const std::string& utf8);
 
 } // namespace emu

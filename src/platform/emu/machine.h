@@ -45,6 +45,8 @@ bool userIsAdministrator();
 // Called when the machine root changes, so cached state is dropped.
 void resetRegistry();
 void resetCodePage();
+// The machine's ANSI code page as its HKLM hive says (1252 when it does not).
+unsigned registryCodePage();
 
 // Resource counts behind emu::ledger().
 void countLocalBlock(long delta);

@@ -1,8 +1,12 @@
 // The Reg*A calls over the machine's hive files.
 //
 // HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER live in
-// <machine>/registry/<ROOT>.reg; each is read the first time a call needs it
-// and written back whole, atomically, after every change. Key and value names
+// <machine>/registry/<ROOT>.reg; each is read the first time a call needs it,
+// again whenever another process has changed the file, and written back whole,
+// atomically, after every change, under a lock on the folder that other
+// emulated processes take too. A file that is there but cannot be read whole
+// (unreadable, not a regular file, a line that does not parse) is never
+// written over: the hive is read-only and changes fail with ERROR_CANTWRITE. Key and value names
 // compare without regard to case and keep their spelling; subkeys enumerate in
 // the order of their names without regard to case, as the platform keeps them.
 // Open keys are counted in the ledger.
@@ -14,31 +18,72 @@
 // key cannot be opened at all. The emulation's own services (the event log,
 // the account lookup) read as the system does.
 #include "../win32api.h"
+#include "codepage.h"
 #include "machine.h"
 #include "registry_hive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// What identifies one version of a hive file: another process that writes it
+// (by rename, as this one does, or in place) changes at least one of these.
+struct FileStamp {
+    int error = ENOENT; // of stat(): 0 when the file is there
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modified = 0, changed = 0; // nanoseconds
+
+    bool operator==(const FileStamp& o) const {
+        return error == o.error && device == o.device && inode == o.inode && size == o.size &&
+               modified == o.modified && changed == o.changed;
+    }
+};
+
+FileStamp stampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        stamp.error = errno;
+        return stamp;
+    }
+    stamp.error = 0;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    stamp.changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+    return stamp;
+}
 
 struct Hive {
     std::string rootName;
-    emu::RegistryKey root;
+    emu::RegistryHive data;
     bool loaded = false;
-    bool damaged = false; // the file did not parse: never overwrite it
+    bool readOnly = false; // the file could not be read whole: never write over it
+    FileStamp stamp;
+    unsigned version = 0; // one per load: open keys find their key again after it
 };
 
 struct OpenKey {
     Hive* hive;
     emu::RegistryKey* key;
     unsigned generation;
+    unsigned hiveVersion;
     REGSAM access;
     std::vector<std::string> path; // below the hive's root
 };
@@ -47,6 +92,7 @@ const REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000, kGenericAll 
 const REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x0020 /* KEY_CREATE_LINK */ |
                             0x00010000 /* DELETE */ | 0x00040000 /* WRITE_DAC */ |
                             0x00080000 /* WRITE_OWNER */;
+const LSTATUS kKeyDeleted = 1018; // ERROR_KEY_DELETED
 thread_local int serviceDepth = 0;
 bool administratorOverride = false;
 
@@ -61,49 +107,186 @@ REGSAM mapGeneric(REGSAM access) {
 }
 
 std::mutex registryMutex;
-Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false};
-Hive currentUser{"HKEY_CURRENT_USER", {}, false};
+Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false, false, {}, 0};
+Hive currentUser{"HKEY_CURRENT_USER", {}, false, false, {}, 0};
 std::set<OpenKey*> openKeys;
-unsigned generation = 1; // bumped when the machine changes: older handles go stale
+unsigned generation = 1;      // bumped when the machine changes: older handles go stale
+unsigned machineCodePage = 0; // the ANSI page, read with the machine's first HKLM
+
+std::string registryFolder() {
+    std::string root = emu::machineRoot();
+    return root.empty() ? "" : root + "/registry";
+}
 
 std::string hivePath(const Hive& hive) {
-    std::string root = emu::machineRoot();
-    return root.empty() ? "" : root + "/registry/" + hive.rootName + ".reg";
+    std::string folder = registryFolder();
+    return folder.empty() ? "" : folder + "/" + hive.rootName + ".reg";
 }
 
-void loadHive(Hive& hive) {
-    if (hive.loaded)
-        return;
-    // Parsed aside and adopted whole, so a load that runs out of memory leaves
-    // the hive unloaded, to be read again by the next call.
-    emu::RegistryKey root;
-    std::string path = hivePath(hive);
-    std::string bytes, error;
-    hive.damaged = false;
-    if (!path.empty() && emu::readWholeFile(path, bytes) &&
-        !emu::parseRegFile(bytes, hive.rootName, root, error)) {
-        std::fprintf(stderr, "win32emu: %s: %s; the hive is read-only\n", path.c_str(),
-                     error.c_str());
-        hive.damaged = true;
+// The whole file, or false with `why` set. A FIFO or a device is refused
+// before it is read, so no read can wait on one.
+bool readHiveFile(const std::string& path, std::string& bytes, std::string& why) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
     }
-    hive.root = std::move(root);
-    hive.loaded = true;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok)
+        why = "not a regular file";
+    char buffer[65536];
+    while (ok) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            ok = false;
+            break;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return ok;
 }
 
-bool saveHive(const Hive& hive) {
-    if (hive.damaged)
+unsigned acpOf(emu::RegistryHive& hive) {
+    emu::RegistryKey* key = &hive.root;
+    for (const char* part : {"SYSTEM", "CurrentControlSet", "Control", "Nls", "CodePage"})
+        if (!(key = key->findSubkey(part)))
+            return 1252;
+    emu::RegistryValue* acp = key->findValue("ACP");
+    if (!acp || acp->type != REG_SZ)
+        return 1252;
+    unsigned page = 0;
+    for (size_t i = 0; i + 1 < acp->data.size() && acp->data[i + 1] == 0; i += 2) {
+        unsigned char c = acp->data[i];
+        if (c < '0' || c > '9' || page > 100000)
+            break;
+        page = page * 10 + (c - '0');
+    }
+    return page ? page : 1252;
+}
+
+// Reads the hive's file afresh. A file that is there but cannot be read whole
+// leaves the hive read-only, and says so once on standard error.
+void loadHive(Hive& hive) {
+    // Parsed aside and adopted whole, so a load that runs out of memory leaves
+    // the hive as it was, to be read again by the next call.
+    emu::RegistryHive fresh;
+    std::string path = hivePath(hive);
+    FileStamp stamp = path.empty() ? FileStamp{} : stampOf(path);
+    struct stat link;
+    bool present = !path.empty() && (stamp.error != ENOENT || lstat(path.c_str(), &link) == 0);
+    std::string bytes, why;
+    std::vector<emu::HiveProblem> problems;
+    bool readOnly = false;
+    if (present && !readHiveFile(path, bytes, why)) {
+        readOnly = true;
+    } else if (present) {
+        unsigned page = &hive == &localMachine ? 1252 : machineCodePage;
+        // Windows-1252 decodes every byte, so the first reading of HKLM finds
+        // the page the machine's own texts are in.
+        bool parsed = emu::parseRegFile(bytes, hive.rootName, page, fresh, problems);
+        if (parsed && &hive == &localMachine && acpOf(fresh) != 1252) {
+            page = acpOf(fresh);
+            fresh = emu::RegistryHive{};
+            problems.clear();
+            parsed = emu::parseRegFile(bytes, hive.rootName, page, fresh, problems);
+        }
+        readOnly = !parsed || !problems.empty();
+        if (!problems.empty())
+            why = "line " + std::to_string(problems[0].line) + ": " + problems[0].what +
+                  (problems.size() > 1 ? " (and " + std::to_string(problems.size() - 1) + " more)"
+                                       : "");
+    }
+    if (&hive == &localMachine && !machineCodePage)
+        machineCodePage = acpOf(fresh);
+    if (readOnly)
+        std::fprintf(stderr, "win32emu: %s: %s; the hive is read-only\n", path.c_str(),
+                     why.c_str());
+    hive.data = std::move(fresh);
+    hive.readOnly = readOnly;
+    hive.stamp = stamp;
+    hive.loaded = true;
+    ++hive.version;
+}
+
+// Sees what another process wrote since the hive was read.
+void refreshHive(Hive& hive) {
+    if (&hive == &currentUser && !localMachine.loaded)
+        loadHive(localMachine); // its code page decodes this hive
+    if (!hive.loaded) {
+        loadHive(hive);
+        return;
+    }
+    std::string path = hivePath(hive);
+    if (!path.empty() && !(stampOf(path) == hive.stamp))
+        loadHive(hive);
+}
+
+bool saveHive(Hive& hive) {
+    if (hive.readOnly)
         return false;
     std::string path = hivePath(hive);
     if (path.empty())
         return true; // a machine without a folder keeps its registry in memory
-    return emu::writeFileAtomically(path, emu::formatRegFile(hive.rootName, hive.root), true);
+    if (!emu::writeFileAtomically(
+            path,
+            emu::formatRegFile(hive.rootName, hive.data, machineCodePage ? machineCodePage : 1252),
+            true))
+        return false;
+    hive.stamp = stampOf(path);
+    return true;
+}
+
+// Held by a call that changes a hive, from the moment it looks at the file to
+// the moment it has written it, so two processes that change one hive never
+// undo each other's change.
+class HiveWriteLock {
+  public:
+    HiveWriteLock() {
+        std::string folder = registryFolder();
+        if (!folder.empty())
+            fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0)
+            flock(fd_, LOCK_EX);
+    }
+    ~HiveWriteLock() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    HiveWriteLock(const HiveWriteLock&) = delete;
+    HiveWriteLock& operator=(const HiveWriteLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
+unsigned codePage() {
+    return machineCodePage ? machineCodePage : 1252;
+}
+
+std::string nameFromAnsi(const std::string& ansi) {
+    return emu::wideToUtf8(emu::ansiToWide(ansi, codePage()));
+}
+
+std::string nameToAnsi(const std::string& name) {
+    return emu::wideToAnsi(emu::utf8ToWide(name), codePage());
+}
+
+bool isTextType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 bool isAdministrator() {
     if (serviceDepth > 0 || administratorOverride)
         return true;
-    loadHive(localMachine);
-    emu::RegistryKey* software = localMachine.root.findSubkey("SOFTWARE");
+    refreshHive(localMachine);
+    emu::RegistryKey* software = localMachine.data.root.findSubkey("SOFTWARE");
     emu::RegistryKey* emulation = software ? software->findSubkey("Kestrin Emulation") : nullptr;
     emu::RegistryValue* value = emulation ? emulation->findValue("Administrator") : nullptr;
     if (!value || value->type != REG_DWORD || value->data.size() != 4)
@@ -111,14 +294,22 @@ bool isAdministrator() {
     return value->data[0] || value->data[1] || value->data[2] || value->data[3];
 }
 
+emu::RegistryKey* walkPath(emu::RegistryKey* key, const std::vector<std::string>& path) {
+    for (const std::string& part : path)
+        if (!(key = key->findSubkey(part)))
+            return nullptr;
+    return key;
+}
+
 // Resolves a root handle (predefined or open) to its hive and key, with the
-// access the handle was opened with and the key's path.
+// access the handle was opened with and the key's path. A hive another process
+// changed is read again first; a key it deleted gives ERROR_KEY_DELETED.
 LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key, REGSAM* access = nullptr,
                 std::vector<std::string>* path = nullptr) {
     if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER) {
         hive = handle == HKEY_LOCAL_MACHINE ? &localMachine : &currentUser;
-        loadHive(*hive);
-        key = &hive->root;
+        refreshHive(*hive);
+        key = &hive->data.root;
         if (access)
             *access = hive == &localMachine && !isAdministrator() ? KEY_READ : KEY_ALL_ACCESS;
         if (path)
@@ -129,6 +320,13 @@ LSTATUS resolve(HKEY handle, Hive*& hive, emu::RegistryKey*& key, REGSAM* access
     if (!handle || !openKeys.count(open) || open->generation != generation)
         return ERROR_INVALID_HANDLE;
     hive = open->hive;
+    refreshHive(*hive);
+    if (open->hiveVersion != hive->version) {
+        open->key = walkPath(&hive->data.root, open->path);
+        open->hiveVersion = hive->version;
+    }
+    if (!open->key)
+        return kKeyDeleted;
     key = open->key;
     if (access)
         *access = serviceDepth > 0 ? KEY_ALL_ACCESS : open->access;
@@ -172,7 +370,7 @@ std::vector<std::string> splitKeyPath(const std::string& path) {
 }
 
 HKEY handOut(Hive* hive, emu::RegistryKey* key, REGSAM access, std::vector<std::string> path) {
-    auto* open = new OpenKey{hive, key, generation, access, std::move(path)};
+    auto* open = new OpenKey{hive, key, generation, hive->version, access, std::move(path)};
     openKeys.insert(open);
     emu::countRegistryKey(1);
     return reinterpret_cast<HKEY>(open);
@@ -183,17 +381,21 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
     if (!result)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(registryMutex);
+    std::unique_ptr<HiveWriteLock> writing(create ? new HiveWriteLock : nullptr);
     Hive* hive;
     emu::RegistryKey* key;
     REGSAM parentAccess = 0;
     std::vector<std::string> keyPath;
     if (LSTATUS status = resolve(root, hive, key, &parentAccess, &keyPath))
         return status;
-    std::string path = subKey ? subKey : "";
+    std::string path = subKey ? nameFromAnsi(subKey) : "";
     if (!path.empty() && path[0] == '\\')
         return 161; // ERROR_BAD_PATHNAME
     access = mapGeneric(access);
     std::vector<std::string> parts = splitKeyPath(path);
+    for (const std::string& part : parts)
+        if (emu::utf8ToWide(part).size() > emu::kMaxKeyNameLength)
+            return ERROR_INVALID_PARAMETER;
     keyPath.insert(keyPath.end(), parts.begin(), parts.end());
     bool standardUser = !isAdministrator();
     if (standardUser && hive == &localMachine &&
@@ -211,9 +413,13 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
     bool created = found < parts.size();
     if (created && !create)
         return ERROR_FILE_NOT_FOUND;
+    if (created && keyPath.size() > emu::kMaxKeyDepth)
+        return ERROR_INVALID_PARAMETER;
     if (created && ((standardUser && hive == &localMachine) ||
                     (found == 0 && !(parentAccess & KEY_CREATE_SUB_KEY))))
         return ERROR_ACCESS_DENIED;
+    if (created && hive->readOnly)
+        return ERROR_CANTWRITE;
     for (size_t i = found; i < parts.size(); ++i)
         walk = walk->addSubkey(parts[i]);
     if (created && !saveHive(*hive))
@@ -242,12 +448,20 @@ void actAsAdministrator(bool administrator) {
     administratorOverride = administrator;
 }
 
+unsigned registryCodePage() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    refreshHive(localMachine);
+    return codePage();
+}
+
 void resetRegistry() {
     std::lock_guard<std::mutex> lock(registryMutex);
-    localMachine.loaded = false;
-    currentUser.loaded = false;
-    localMachine.root = RegistryKey{};
-    currentUser.root = RegistryKey{};
+    for (Hive* hive : {&localMachine, &currentUser}) {
+        hive->loaded = false;
+        hive->data = RegistryHive{};
+        hive->stamp = FileStamp{};
+    }
+    machineCodePage = 0;
     ++generation;
 }
 } // namespace emu
@@ -255,8 +469,9 @@ void resetRegistry() {
 // RegCreateKeyExA: opens `subKey` below `root`, making every missing key on the
 // way. ERROR_SUCCESS with the new handle in *result and REG_CREATED_NEW_KEY or
 // REG_OPENED_EXISTING_KEY in *disposition; ERROR_INVALID_HANDLE for a bad root,
-// ERROR_BAD_PATHNAME for a path that begins with a backslash, ERROR_CANTWRITE
-// when the hive file cannot be written.
+// ERROR_BAD_PATHNAME for a path that begins with a backslash,
+// ERROR_INVALID_PARAMETER for a name past 255 characters or a key past 512
+// levels, ERROR_CANTWRITE when the hive file cannot be written.
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD,
                                           REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                           LPDWORD disposition) {
@@ -287,10 +502,10 @@ extern "C" LSTATUS WINAPI RegCloseKey(HKEY key) {
     return ERROR_SUCCESS;
 }
 
-// RegQueryValueExA: the value's type and data. With no data buffer, only the
-// size; with one too small, ERROR_MORE_DATA and the size needed (the buffer is
-// left alone). ERROR_FILE_NOT_FOUND for a missing value, ERROR_INVALID_PARAMETER
-// for a data buffer without a size.
+// RegQueryValueExA: the value's type and data, texts converted to ANSI. With no
+// data buffer, only the size; with one too small, ERROR_MORE_DATA and the size
+// needed (the buffer is left alone). ERROR_FILE_NOT_FOUND for a missing value,
+// ERROR_INVALID_PARAMETER for a data buffer without a size.
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
                                            LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
@@ -301,12 +516,23 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
         emu::RegistryKey* key;
         if (LSTATUS status = resolveFor(handle, KEY_QUERY_VALUE, hive, key))
             return status;
-        emu::RegistryValue* value = key->findValue(valueName ? valueName : "");
+        emu::RegistryValue* value = key->findValue(nameFromAnsi(valueName ? valueName : ""));
         if (!value)
             return ERROR_FILE_NOT_FOUND;
         if (type)
             *type = value->type;
-        DWORD needed = static_cast<DWORD>(value->data.size());
+        std::string text;
+        const unsigned char* bytes = value->data.data();
+        size_t size = value->data.size();
+        if (isTextType(value->type)) {
+            std::u16string wide;
+            for (size_t i = 0; i + 1 < size; i += 2)
+                wide += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+            text = emu::wideToAnsi(wide, codePage());
+            bytes = reinterpret_cast<const unsigned char*>(text.data());
+            size = text.size();
+        }
+        DWORD needed = static_cast<DWORD>(size);
         if (!data) {
             if (dataSize)
                 *dataSize = needed;
@@ -317,33 +543,47 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
             return ERROR_MORE_DATA;
         }
         if (needed)
-            std::memcpy(data, value->data.data(), needed);
+            std::memcpy(data, bytes, needed);
         *dataSize = needed;
         return ERROR_SUCCESS;
     });
 }
 
-// RegSetValueExA: stores `dataSize` bytes of `data` as the value, exactly as
-// given, and writes the hive back. ERROR_INVALID_PARAMETER for a non-zero
-// reserved word, ERROR_CANTWRITE when the hive cannot be written.
+// RegSetValueExA: stores `dataSize` bytes of `data` as the value, texts
+// converted from ANSI, and writes the hive back. A text whose count leaves out
+// its terminating NUL gets it, as NT adds it. ERROR_INVALID_PARAMETER for a
+// non-zero reserved word, ERROR_CANTWRITE when the hive cannot be written.
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWORD type,
                                          const BYTE* data, DWORD dataSize) {
     return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
         if (reserved || (!data && dataSize))
             return ERROR_INVALID_PARAMETER;
         std::lock_guard<std::mutex> lock(registryMutex);
+        HiveWriteLock writing;
         Hive* hive;
         emu::RegistryKey* key;
         if (LSTATUS status = resolveFor(handle, KEY_SET_VALUE, hive, key))
             return status;
-        std::string name = valueName ? valueName : "";
-        emu::RegistryValue* value = key->findValue(name);
-        if (!value) {
-            key->values.push_back(emu::RegistryValue{name, 0, {}});
-            value = &key->values.back();
+        if (hive->readOnly)
+            return ERROR_CANTWRITE;
+        std::string name = nameFromAnsi(valueName ? valueName : "");
+        if (emu::utf8ToWide(name).size() > emu::kMaxValueNameLength)
+            return ERROR_INVALID_PARAMETER;
+        std::vector<unsigned char> stored(data, data + dataSize);
+        if (isTextType(type)) {
+            if (dataSize && data[dataSize - 1] && !data[dataSize])
+                stored.push_back(0);
+            std::u16string wide =
+                emu::ansiToWide(std::string(stored.begin(), stored.end()), codePage());
+            stored.clear();
+            for (char16_t c : wide) {
+                stored.push_back(static_cast<unsigned char>(c & 0xFF));
+                stored.push_back(static_cast<unsigned char>(c >> 8));
+            }
         }
-        value->type = type;
-        value->data.assign(data, data + dataSize);
+        emu::RegistryValue& value = key->setValue(name);
+        value.type = type;
+        value.data = std::move(stored);
         return saveHive(*hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
     });
 }
@@ -363,9 +603,10 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LP
         emu::RegistryKey* key;
         if (LSTATUS status = resolveFor(handle, KEY_ENUMERATE_SUB_KEYS, hive, key))
             return status;
-        if (index >= key->subkeys.size())
+        const emu::RegistryKey* sub = key->subkeyAt(index);
+        if (!sub)
             return ERROR_NO_MORE_ITEMS;
-        const std::string& subName = key->subkeys[index]->name;
+        std::string subName = nameToAnsi(sub->name);
         if (subName.size() + 1 > *nameSize)
             return ERROR_MORE_DATA;
         std::memcpy(name, subName.c_str(), subName.size() + 1);

@@ -1,11 +1,14 @@
-// The .reg text format of hive files.
+// The .reg text form of hive files.
 //
-// Both headers are read: "REGEDIT4", whose hex(2) and hex(7) data are ANSI bytes,
-// and "Windows Registry Editor Version 5.00", whose are UTF-16LE. What is kept
-// in memory is what the A functions hand out, so texts are held in ANSI either
-// way. Hives are written in the REGEDIT4 form, ANSI throughout: `reg import`
-// reads the hex(2) and hex(7) data of a file without a byte order mark as ANSI
-// whatever its header says, so that is the form it takes back unchanged.
+// Both headers are read: "REGEDIT4", whose hex(2) and hex(7) data are ANSI
+// bytes, and "Windows Registry Editor Version 5.00", whose are UTF-16LE. A hive
+// is written back in the form it was read in, so a version 5.00 hive keeps
+// every character: REGEDIT4 in ANSI (what `reg import` reads as it stands), or
+// version 5.00 in UTF-16LE with its byte order mark. Comment lines travel with
+// the key or value below them, and keys of other roots are kept as they were.
+//
+// A hive can be deep and wide: nothing here recurses once per level, and
+// names are found through indexes, never by a walk of their siblings.
 #include "registry_hive.h"
 
 #include "../win32api.h"
@@ -19,91 +22,190 @@
 
 namespace emu {
 
+namespace {
+
+std::string folded(const std::string& name) {
+    std::string out = name;
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+bool CaseLess::operator()(const std::string& a, const std::string& b) const {
+    return compareIgnoreCase(a, b) < 0;
+}
+
+// Without recursion, and without allocating, since a destructor must not fail:
+// the keys below wait on a chain through their own `nextDoomed_`.
+RegistryKey::~RegistryKey() {
+    RegistryKey* doomed = nullptr;
+    auto release = [&doomed](RegistryKey& key) {
+        for (auto& entry : key.subkeys_) {
+            RegistryKey* sub = entry.second.release();
+            sub->nextDoomed_ = doomed;
+            doomed = sub;
+        }
+        key.subkeys_.clear();
+    };
+    release(*this);
+    while (doomed) {
+        RegistryKey* key = doomed;
+        doomed = key->nextDoomed_;
+        release(*key);
+        delete key;
+    }
+}
+
 RegistryKey* RegistryKey::findSubkey(const std::string& keyName) const {
-    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), keyName,
-                               [](const std::unique_ptr<RegistryKey>& key, const std::string& n) {
-                                   return compareIgnoreCase(key->name, n) < 0;
-                               });
-    if (it != subkeys.end() && equalsIgnoreCase((*it)->name, keyName))
-        return it->get();
-    return nullptr;
+    auto it = subkeys_.find(keyName);
+    return it == subkeys_.end() ? nullptr : it->second.get();
 }
 
 RegistryKey* RegistryKey::addSubkey(const std::string& keyName) {
-    if (RegistryKey* existing = findSubkey(keyName))
-        return existing;
+    auto it = subkeys_.lower_bound(keyName);
+    if (it != subkeys_.end() && equalsIgnoreCase(it->first, keyName))
+        return it->second.get();
     auto key = std::make_unique<RegistryKey>();
     key->name = keyName;
-    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), keyName,
-                               [](const std::unique_ptr<RegistryKey>& k, const std::string& n) {
-                                   return compareIgnoreCase(k->name, n) < 0;
-                               });
-    return subkeys.insert(it, std::move(key))->get();
+    order_.clear();
+    return subkeys_.emplace_hint(it, keyName, std::move(key))->second.get();
+}
+
+void RegistryKey::removeSubkey(const std::string& keyName) {
+    auto it = subkeys_.find(keyName);
+    if (it == subkeys_.end())
+        return;
+    std::unique_ptr<RegistryKey> doomed = std::move(it->second); // freed after the erase
+    subkeys_.erase(it);
+    order_.clear();
+}
+
+const RegistryKey* RegistryKey::subkeyAt(size_t index) const {
+    if (order_.size() != subkeys_.size()) {
+        order_.clear();
+        order_.reserve(subkeys_.size());
+        for (const auto& entry : subkeys_)
+            order_.push_back(entry.second.get());
+    }
+    return index < order_.size() ? order_[index] : nullptr;
 }
 
 RegistryValue* RegistryKey::findValue(const std::string& valueName) {
-    for (RegistryValue& value : values)
-        if (equalsIgnoreCase(value.name, valueName))
-            return &value;
-    return nullptr;
+    auto it = valueIndex_.find(folded(valueName));
+    return it == valueIndex_.end() ? nullptr : &values_[it->second];
+}
+
+RegistryValue& RegistryKey::setValue(const std::string& valueName) {
+    if (RegistryValue* existing = findValue(valueName))
+        return *existing;
+    values_.push_back(RegistryValue{valueName, 0, {}, {}});
+    valueIndex_.emplace(folded(valueName), values_.size() - 1);
+    return values_.back();
+}
+
+void RegistryKey::removeValue(const std::string& valueName) {
+    auto it = valueIndex_.find(folded(valueName));
+    if (it == valueIndex_.end())
+        return;
+    values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    valueIndex_.clear();
+    for (size_t i = 0; i < values_.size(); ++i)
+        valueIndex_.emplace(folded(values_[i].name), i);
 }
 
 namespace {
 
-// The file as 8-bit text: UTF-16LE (with its byte order mark) and UTF-8 become
-// ANSI, since every name and text the A functions see is ANSI.
-std::string decodeText(const std::string& bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::u16string wide;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return wideToAnsi(wide);
+std::vector<unsigned char> wideBytes(const std::u16string& wide) {
+    std::vector<unsigned char> out;
+    out.reserve(wide.size() * 2);
+    for (char16_t c : wide) {
+        out.push_back(static_cast<unsigned char>(c & 0xFF));
+        out.push_back(static_cast<unsigned char>(c >> 8));
     }
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        std::u16string wide;
-        for (size_t i = 3; i < bytes.size();) {
-            unsigned char c = static_cast<unsigned char>(bytes[i]);
-            uint32_t cp = c;
-            int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-            cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
-            ++i;
-            for (int k = 0; k < extra && i < bytes.size(); ++k, ++i)
-                cp = (cp << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3F);
-            wide += cp > 0xFFFF ? u'?' : static_cast<char16_t>(cp);
-        }
-        return wideToAnsi(wide);
-    }
-    return bytes;
+    return out;
 }
 
-// Logical lines: a line that ends in a backslash continues on the next one.
-std::vector<std::string> logicalLines(const std::string& text) {
-    std::vector<std::string> lines;
+std::u16string bytesToWide(const unsigned char* bytes, size_t size) {
+    std::u16string wide;
+    wide.reserve(size / 2);
+    for (size_t i = 0; i + 1 < size; i += 2)
+        wide += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    return wide;
+}
+
+// The file as UTF-8 text, whatever it was written in.
+std::string decodeText(const std::string& bytes, unsigned codePage) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE)
+        return wideToUtf8(bytesToWide(reinterpret_cast<const unsigned char*>(bytes.data()) + 2,
+                                      bytes.size() - 2));
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return bytes.substr(3);
+    return wideToUtf8(ansiToWide(bytes, codePage));
+}
+
+struct Line {
+    std::string text;
+    size_t number; // of its first physical line
+};
+
+// Logical lines: a line that ends in a backslash continues on the next one, and
+// a key's header runs on until its closing bracket, keeping the line breaks a
+// key name holds.
+std::vector<Line> logicalLines(const std::string& text) {
+    std::vector<Line> lines;
     std::string current;
-    size_t start = 0;
+    size_t currentStart = 0;
+    bool inHeader = false;
+    size_t start = 0, number = 0;
     while (start <= text.size()) {
+        ++number;
         size_t end = text.find('\n', start);
-        if (end == std::string::npos)
+        bool lastLine = end == std::string::npos;
+        if (lastLine)
             end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
+        std::string lineBreak = lastLine ? "" : "\n";
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
-        if (!current.empty()) {
+            lineBreak = "\r\n";
+        }
+        start = end + 1;
+        if (inHeader) {
+            current += line;
+            if (line.find(']') == std::string::npos && !lastLine) {
+                current += lineBreak;
+                continue;
+            }
+            lines.push_back({current, currentStart});
+            current.clear();
+            inHeader = false;
+            continue;
+        }
+        if (current.empty()) {
+            currentStart = number;
+            size_t first = line.find_first_not_of(" \t");
+            if (first != std::string::npos && line[first] == '[' &&
+                line.find(']') == std::string::npos && !lastLine) {
+                current = line + lineBreak;
+                inHeader = true;
+                continue;
+            }
+        } else {
             size_t skip = line.find_first_not_of(" \t");
             line = skip == std::string::npos ? "" : line.substr(skip);
         }
         if (!line.empty() && line.back() == '\\') {
             current += line.substr(0, line.size() - 1);
         } else {
-            lines.push_back(current + line);
+            lines.push_back({current + line, currentStart});
             current.clear();
         }
-        start = end + 1;
     }
     if (!current.empty())
-        lines.push_back(current);
+        lines.push_back({current, currentStart});
     return lines;
 }
 
@@ -132,6 +234,27 @@ bool readQuoted(const std::string& line, size_t& pos, std::string& out) {
     return false;
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// A number of 1 to `maxDigits` hex digits, the whole of `text`.
+bool parseHexNumber(const std::string& text, size_t maxDigits, uint32_t& value) {
+    if (text.empty() || text.size() > maxDigits)
+        return false;
+    value = 0;
+    for (char c : text) {
+        int digit = hexDigit(c);
+        if (digit < 0)
+            return false;
+        value = value << 4 | static_cast<uint32_t>(digit);
+    }
+    return true;
+}
+
 bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out) {
     out.clear();
     std::string digits;
@@ -139,92 +262,207 @@ bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out) {
         char c = i < text.size() ? text[i] : ',';
         if (c == ' ' || c == '\t')
             continue;
-        if (c == ',') {
-            if (digits.empty()) {
-                if (i < text.size())
-                    return false;
-                break;
-            }
-            if (digits.size() > 2)
-                return false;
-            out.push_back(static_cast<unsigned char>(std::stoul(digits, nullptr, 16)));
-            digits.clear();
+        if (c != ',') {
+            digits += c;
             continue;
         }
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
+        if (digits.empty()) {
+            if (i < text.size())
+                return false;
+            break;
+        }
+        uint32_t byte;
+        if (!parseHexNumber(digits, 2, byte))
             return false;
-        digits += c;
+        out.push_back(static_cast<unsigned char>(byte));
+        digits.clear();
     }
     return true;
-}
-
-std::vector<unsigned char> wideBytesToAnsi(const std::vector<unsigned char>& bytes) {
-    std::u16string wide;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        wide += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    std::string ansi = wideToAnsi(wide);
-    return std::vector<unsigned char>(ansi.begin(), ansi.end());
 }
 
 bool isTextType(uint32_t type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Parses what follows "=" in a value line.
-bool parseValueData(const std::string& text, bool unicodeFile, RegistryValue& value) {
+// Parses what follows "=" in a value line into `type` and `data`.
+bool parseValueData(const std::string& text, HiveForm form, unsigned codePage, uint32_t& type,
+                    std::vector<unsigned char>& data) {
     if (!text.empty() && text[0] == '"') {
         size_t pos = 1;
         std::string s;
-        if (!readQuoted(text, pos, s))
+        if (!readQuoted(text, pos, s) || text.find_first_not_of(" \t", pos) != std::string::npos)
             return false;
-        value.type = REG_SZ;
-        value.data.assign(s.begin(), s.end());
-        value.data.push_back(0);
+        type = REG_SZ;
+        data = wideBytes(utf8ToWide(s) + u'\0');
         return true;
     }
     if (text.compare(0, 6, "dword:") == 0) {
-        std::string hex = text.substr(6);
-        if (hex.empty() || hex.size() > 8 ||
-            hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        uint32_t v;
+        if (!parseHexNumber(text.substr(6), 8, v))
             return false;
-        uint32_t v = static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
-        value.type = REG_DWORD;
-        value.data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        type = REG_DWORD;
+        data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
         return true;
     }
-    if (text.compare(0, 3, "hex") == 0) {
-        size_t colon = text.find(':');
-        if (colon == std::string::npos)
+    if (text.compare(0, 3, "hex") != 0)
+        return false;
+    size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    type = REG_BINARY;
+    if (colon != 3) {
+        if (text[3] != '(' || text[colon - 1] != ')' ||
+            !parseHexNumber(text.substr(4, colon - 5), 8, type))
             return false;
-        uint32_t type = REG_BINARY;
-        if (colon > 3) {
-            if (text[3] != '(' || text[colon - 1] != ')')
-                return false;
-            type = static_cast<uint32_t>(std::stoul(text.substr(4, colon - 5), nullptr, 16));
-        }
-        if (!parseHexBytes(text.substr(colon + 1), value.data))
-            return false;
-        value.type = type;
-        if (unicodeFile && isTextType(type))
-            value.data = wideBytesToAnsi(value.data);
-        return true;
     }
-    return false;
+    if (!parseHexBytes(text.substr(colon + 1), data))
+        return false;
+    if (form == HiveForm::Regedit4 && isTextType(type)) {
+        std::string ansi(data.begin(), data.end());
+        data = wideBytes(ansiToWide(ansi, codePage));
+    }
+    return true;
 }
 
-std::string escapeQuoted(const std::string& s) {
+struct Parser {
+    const std::string& rootName;
+    unsigned codePage;
+    RegistryHive& hive;
+    std::vector<HiveProblem>& problems;
+    RegistryKey* current = nullptr;
+    bool inOtherRoot = false;
+    bool keySkipped = false;
+    std::vector<std::string> pendingComments;
+
+    void problem(const Line& line, const std::string& what) {
+        problems.push_back({line.number, what});
+    }
+
+    void header(const Line& line, const std::string& text) {
+        current = nullptr;
+        inOtherRoot = false;
+        keySkipped = false;
+        size_t close = text.rfind(']');
+        if (close == std::string::npos) {
+            problem(line, "unterminated key");
+            keySkipped = true;
+            return;
+        }
+        std::string path = text.substr(1, close - 1);
+        bool deletion = !path.empty() && path[0] == '-';
+        if (deletion)
+            path.erase(0, 1);
+        size_t slash = path.find('\\');
+        if (!equalsIgnoreCase(path.substr(0, slash), rootName)) {
+            inOtherRoot = true;
+            for (std::string& comment : pendingComments)
+                hive.otherRoots.push_back(std::move(comment));
+            pendingComments.clear();
+            hive.otherRoots.push_back(text);
+            return;
+        }
+        std::vector<std::string> parts;
+        while (slash != std::string::npos) {
+            size_t next = path.find('\\', slash + 1);
+            std::string part = path.substr(slash + 1, next - slash - 1);
+            if (!part.empty())
+                parts.push_back(part);
+            slash = next;
+        }
+        if (parts.size() > kMaxKeyDepth) {
+            problem(line, "a key deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+            keySkipped = true;
+            return;
+        }
+        for (const std::string& part : parts)
+            if (utf8ToWide(part).size() > kMaxKeyNameLength) {
+                problem(line, "a key name longer than " + std::to_string(kMaxKeyNameLength) +
+                                  " characters");
+                keySkipped = true;
+                return;
+            }
+        RegistryKey* key = &hive.root;
+        size_t walk = deletion ? parts.size() - std::min<size_t>(parts.size(), 1) : parts.size();
+        for (size_t i = 0; i < walk && key; ++i)
+            key = deletion ? key->findSubkey(parts[i]) : key->addSubkey(parts[i]);
+        if (deletion) {
+            if (key && !parts.empty())
+                key->removeSubkey(parts.back());
+            keySkipped = true; // what follows a deletion has no key to go to
+            return;
+        }
+        current = key;
+        for (std::string& comment : pendingComments)
+            current->comments.push_back(std::move(comment));
+        pendingComments.clear();
+    }
+
+    void value(const Line& line, const std::string& text) {
+        if (!current) {
+            if (!keySkipped)
+                problem(line, "a value outside any key");
+            return;
+        }
+        std::string name;
+        size_t pos = 1;
+        if (text[0] == '"') {
+            if (!readQuoted(text, pos, name)) {
+                problem(line, "unterminated value name");
+                return;
+            }
+        } else if (text[0] != '@') {
+            problem(line, "unexpected text");
+            return;
+        }
+        if (utf8ToWide(name).size() > kMaxValueNameLength) {
+            problem(line, "a value name longer than " + std::to_string(kMaxValueNameLength) +
+                              " characters");
+            return;
+        }
+        pos = text.find_first_not_of(" \t", pos);
+        if (pos == std::string::npos || text[pos] != '=') {
+            problem(line, "missing '='");
+            return;
+        }
+        size_t dataStart = text.find_first_not_of(" \t", pos + 1);
+        std::string data = dataStart == std::string::npos ? "" : text.substr(dataStart);
+        if (data == "-") {
+            current->removeValue(name);
+            return;
+        }
+        uint32_t type = 0;
+        std::vector<unsigned char> bytes;
+        if (!parseValueData(data, hive.form, codePage, type, bytes)) {
+            problem(line, "bad value data");
+            return;
+        }
+        RegistryValue& stored = current->setValue(name);
+        stored.type = type;
+        stored.data = std::move(bytes);
+        for (std::string& comment : pendingComments)
+            stored.comments.push_back(std::move(comment));
+        pendingComments.clear();
+    }
+};
+
+std::string escapeQuoted(const std::string& s, bool isName) {
     std::string out;
     for (char c : s) {
         if (c == '\\' || c == '"')
             out += '\\';
+        if (isName && (c == '\r' || c == '\n' || c == '\0')) {
+            out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\0";
+            continue;
+        }
         out += c;
     }
     return out;
 }
 
-std::string hexList(const std::string& prefix, const std::vector<unsigned char>& bytes) {
-    std::string out = prefix;
+void appendHexList(std::string& out, const std::string& prefix,
+                   const std::vector<unsigned char>& bytes) {
+    out += prefix;
     size_t column = prefix.size();
     for (size_t i = 0; i < bytes.size(); ++i) {
         char hex[4];
@@ -240,152 +478,140 @@ std::string hexList(const std::string& prefix, const std::vector<unsigned char>&
             }
         }
     }
-    return out;
 }
 
 // A REG_SZ that a quoted text can carry: one terminating NUL and no control
 // characters that the quoted form cannot spell.
 bool fitsQuotedForm(const RegistryValue& value) {
-    if (value.type != REG_SZ || value.data.empty() || value.data.back() != 0)
+    const auto& d = value.data;
+    if (value.type != REG_SZ || d.size() < 2 || d.size() % 2 || d[d.size() - 1] || d[d.size() - 2])
         return false;
-    for (size_t i = 0; i + 1 < value.data.size(); ++i)
-        if (value.data[i] < 0x20)
+    for (size_t i = 0; i + 2 < d.size(); i += 2)
+        if (d[i + 1] == 0 && d[i] < 0x20)
             return false;
     return true;
 }
 
-void formatKey(const std::string& path, const RegistryKey& key, std::string& out) {
-    out += "[" + path + "]\r\n";
-    for (const RegistryValue& value : key.values) {
-        std::string name = value.name.empty() ? "@" : "\"" + escapeQuoted(value.name) + "\"";
-        name += "=";
-        if (fitsQuotedForm(value)) {
-            out += name + "\"" +
-                   escapeQuoted(std::string(value.data.begin(), value.data.end() - 1)) + "\"";
-        } else if (value.type == REG_DWORD && value.data.size() == 4) {
-            char hex[16];
-            uint32_t v = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
-                         (static_cast<uint32_t>(value.data[3]) << 24);
-            std::snprintf(hex, sizeof hex, "dword:%08x", v);
-            out += name + hex;
-        } else if (value.type == REG_BINARY) {
-            out += hexList(name + "hex:", value.data);
-        } else {
-            char prefix[32];
-            std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
-            out += hexList(name + prefix, value.data);
+void formatValue(const RegistryValue& value, HiveForm form, unsigned codePage, std::string& out) {
+    for (const std::string& comment : value.comments)
+        out += comment + "\r\n";
+    out += value.name.empty() ? "@=" : "\"" + escapeQuoted(value.name, true) + "\"=";
+    if (fitsQuotedForm(value)) {
+        std::u16string wide = bytesToWide(value.data.data(), value.data.size() - 2);
+        out += "\"" + escapeQuoted(wideToUtf8(wide), false) + "\"";
+    } else if (value.type == REG_DWORD && value.data.size() == 4) {
+        char hex[16];
+        uint32_t v = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                     (static_cast<uint32_t>(value.data[3]) << 24);
+        std::snprintf(hex, sizeof hex, "dword:%08x", v);
+        out += hex;
+    } else if (value.type == REG_BINARY) {
+        appendHexList(out, "hex:", value.data);
+    } else {
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
+        std::vector<unsigned char> bytes = value.data;
+        if (form == HiveForm::Regedit4 && isTextType(value.type)) {
+            std::string ansi = wideToAnsi(bytesToWide(bytes.data(), bytes.size()), codePage);
+            bytes.assign(ansi.begin(), ansi.end());
         }
-        out += "\r\n";
+        appendHexList(out, prefix, bytes);
     }
     out += "\r\n";
-    for (const auto& sub : key.subkeys)
-        formatKey(path + "\\" + sub->name, *sub, out);
 }
 
 } // namespace
 
-bool parseRegFile(const std::string& bytes, const std::string& rootName, RegistryKey& root,
-                  std::string& error) {
-    std::string text = decodeText(bytes);
-    std::vector<std::string> lines = logicalLines(text);
+bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigned codePage,
+                  RegistryHive& hive, std::vector<HiveProblem>& problems) {
+    std::vector<Line> lines = logicalLines(decodeText(bytes, codePage));
     size_t first = 0;
-    while (first < lines.size() && lines[first].find_first_not_of(" \t") == std::string::npos)
+    while (first < lines.size() && lines[first].text.find_first_not_of(" \t") == std::string::npos)
         ++first;
     if (first == lines.size()) {
-        error = "empty file";
+        problems.push_back({1, "empty file"});
         return false;
     }
-    bool unicodeFile;
-    if (lines[first] == "REGEDIT4") {
-        unicodeFile = false;
-    } else if (lines[first] == "Windows Registry Editor Version 5.00") {
-        unicodeFile = true;
+    if (lines[first].text == "REGEDIT4") {
+        hive.form = HiveForm::Regedit4;
+    } else if (lines[first].text == "Windows Registry Editor Version 5.00") {
+        hive.form = HiveForm::Version5;
     } else {
-        error = "not a registry file: " + lines[first];
+        problems.push_back({lines[first].number, "not a registry file"});
         return false;
     }
-
-    RegistryKey* current = nullptr;
+    Parser parser{rootName, codePage, hive, problems, nullptr, false, false, {}};
     for (size_t i = first + 1; i < lines.size(); ++i) {
-        std::string line = lines[i];
-        size_t skip = line.find_first_not_of(" \t");
-        if (skip == std::string::npos || line[skip] == ';' || line[skip] == '#')
+        const Line& line = lines[i];
+        size_t skip = line.text.find_first_not_of(" \t");
+        if (skip == std::string::npos)
             continue;
-        line = line.substr(skip);
-        if (line[0] == '[') {
-            size_t close = line.rfind(']');
-            if (close == std::string::npos) {
-                error = "line " + std::to_string(i + 1) + ": unterminated key";
-                return false;
-            }
-            std::string path = line.substr(1, close - 1);
-            current = nullptr;
-            if (path.empty() || path[0] == '-')
-                continue; // key deletions have nothing to delete in a fresh hive
-            size_t slash = path.find('\\');
-            std::string head = path.substr(0, slash);
-            if (!equalsIgnoreCase(head, rootName))
-                continue;
-            current = &root;
-            while (slash != std::string::npos) {
-                size_t next = path.find('\\', slash + 1);
-                std::string part = path.substr(slash + 1, next - slash - 1);
-                if (!part.empty())
-                    current = current->addSubkey(part);
-                slash = next;
-            }
+        if (line.text[skip] == ';' || line.text[skip] == '#') {
+            if (parser.inOtherRoot)
+                hive.otherRoots.push_back(line.text);
+            else
+                parser.pendingComments.push_back(line.text);
             continue;
         }
-        if (!current)
-            continue;
-        RegistryValue value;
-        size_t pos;
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (line[0] == '"') {
-            pos = 1;
-            if (!readQuoted(line, pos, value.name)) {
-                error = "line " + std::to_string(i + 1) + ": unterminated value name";
-                return false;
-            }
-        } else {
-            error = "line " + std::to_string(i + 1) + ": unexpected text";
-            return false;
-        }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=') {
-            error = "line " + std::to_string(i + 1) + ": missing '='";
-            return false;
-        }
-        std::string data = line.substr(pos + 1);
-        size_t dataStart = data.find_first_not_of(" \t");
-        data = dataStart == std::string::npos ? "" : data.substr(dataStart);
-        if (data == "-") {
-            auto& values = current->values;
-            values.erase(std::remove_if(values.begin(), values.end(),
-                                        [&](const RegistryValue& v) {
-                                            return equalsIgnoreCase(v.name, value.name);
-                                        }),
-                         values.end());
-            continue;
-        }
-        if (!parseValueData(data, unicodeFile, value)) {
-            error = "line " + std::to_string(i + 1) + ": bad value data";
-            return false;
-        }
-        if (RegistryValue* existing = current->findValue(value.name))
-            *existing = value;
+        std::string text = line.text.substr(skip);
+        if (text[0] == '[')
+            parser.header(line, text);
+        else if (parser.inOtherRoot)
+            hive.otherRoots.push_back(line.text);
         else
-            current->values.push_back(value);
+            parser.value(line, text);
     }
+    for (std::string& comment : parser.pendingComments)
+        hive.closingComments.push_back(std::move(comment));
     return true;
 }
 
-std::string formatRegFile(const std::string& rootName, const RegistryKey& root) {
-    std::string out = "REGEDIT4\r\n\r\n";
-    formatKey(rootName, root, out);
-    return out;
+std::string formatRegFile(const std::string& rootName, const RegistryHive& hive,
+                          unsigned codePage) {
+    std::string out = hive.form == HiveForm::Regedit4
+                          ? "REGEDIT4\r\n\r\n"
+                          : "Windows Registry Editor Version 5.00\r\n\r\n";
+    struct Step {
+        const RegistryKey* key;
+        size_t nextSubkey;
+        size_t pathLength; // of the parent's path
+    };
+    std::string path = rootName;
+    std::vector<Step> stack{{&hive.root, 0, 0}};
+    auto writeKey = [&](const RegistryKey& key) {
+        if (key.values().empty() && key.comments.empty() && key.subkeyCount() > 0)
+            return;
+        for (const std::string& comment : key.comments)
+            out += comment + "\r\n";
+        out += "[" + path + "]\r\n";
+        for (const RegistryValue& value : key.values())
+            formatValue(value, hive.form, codePage, out);
+        out += "\r\n";
+    };
+    writeKey(hive.root);
+    while (!stack.empty()) {
+        Step& step = stack.back();
+        const RegistryKey* sub = step.key->subkeyAt(step.nextSubkey++);
+        if (!sub) {
+            path.resize(step.pathLength);
+            stack.pop_back();
+            continue;
+        }
+        size_t parentLength = path.size();
+        path += "\\" + sub->name;
+        stack.push_back({sub, 0, parentLength});
+        writeKey(*sub);
+    }
+    for (const std::string& line : hive.otherRoots)
+        out += line + "\r\n";
+    for (const std::string& comment : hive.closingComments)
+        out += comment + "\r\n";
+
+    std::u16string wide = utf8ToWide(out);
+    if (hive.form == HiveForm::Regedit4)
+        return wideToAnsi(wide, codePage);
+    std::vector<unsigned char> bytes = wideBytes(u"\xFEFF" + wide);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace emu
