@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -75,9 +76,10 @@ bool copyTree(const std::string& from, const std::string& to, std::string& error
 // One log file as read when it was opened, and a handle's place in it.
 struct LogFile {
     std::vector<uint8_t> bytes;
+    emu::evt::MemorySource source{nullptr, 0};
     emu::evt::Layout layout;
     bool damaged = true;
-    emu::evt::LogView view() const { return {bytes.data(), bytes.size(), layout, damaged}; }
+    emu::evt::LogView view() const { return {&source, layout, damaged}; }
 };
 struct LogHandle {
     std::shared_ptr<LogFile> log;
@@ -182,6 +184,48 @@ std::string registryString(const std::string& key, const char* value) {
     return status == ERROR_SUCCESS ? std::string(data) : "";
 }
 
+// One log's bytes as last read, and what they were read at: the service keeps
+// a log's contents between opens, so a refresh does not read the whole file.
+struct LogVersion {
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    std::string header;
+    std::shared_ptr<LogFile> file;
+};
+std::map<std::string, LogVersion> logVersions;
+
+bool sameAttributes(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b) {
+    return a.nFileSizeLow == b.nFileSizeLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+           CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
+}
+
+// The file's bytes, read again only when its size, its time or its header
+// changed since they were last read.
+std::shared_ptr<LogFile> currentLogFile(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes)) {
+        auto empty = std::make_shared<LogFile>();
+        empty->damaged = false; // no file yet: an empty log
+        return empty;
+    }
+    std::string header(emu::evt::kHeaderSize, '\0');
+    in.read(&header[0], static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<size_t>(in.gcount()));
+    LogVersion& known = logVersions[path];
+    if (known.file && sameAttributes(known.attributes, attributes) && known.header == header)
+        return known.file;
+    auto logFile = std::make_shared<LogFile>();
+    in.clear();
+    in.seekg(0);
+    logFile->bytes.assign(std::istreambuf_iterator<char>(in), {});
+    logFile->source = emu::evt::MemorySource(logFile->bytes.data(), logFile->bytes.size());
+    std::string error;
+    emu::evt::LogImage image(logFile->source);
+    logFile->damaged = !image.locate(logFile->layout, error);
+    known = LogVersion{attributes, header, logFile};
+    return logFile;
+}
+
 LogHandle* lookup(HANDLE handle) {
     auto* h = static_cast<LogHandle*>(handle);
     return handles.count(h) ? h : nullptr;
@@ -218,16 +262,7 @@ HANDLE WINAPI openLog(LPCSTR server, LPCSTR name) {
     if (length > 0 && length <= sizeof expanded)
         file = expanded;
 
-    auto logFile = std::make_shared<LogFile>();
-    std::ifstream in(asNativeProcess(file), std::ios::binary);
-    if (in) {
-        logFile->bytes.assign(std::istreambuf_iterator<char>(in), {});
-        std::string error;
-        emu::evt::LogImage image(logFile->bytes.data(), logFile->bytes.size());
-        logFile->damaged = !image.locate(logFile->layout, error);
-    } else {
-        logFile->damaged = false; // no file yet: an empty log
-    }
+    std::shared_ptr<LogFile> logFile = currentLogFile(asNativeProcess(file));
     auto* handle = new LogHandle{logFile, {}};
     handles.insert(handle);
     return handle;

@@ -53,6 +53,22 @@ void format(const char* label, DWORD flags, LPCVOID source, DWORD id, DWORD lang
     LocalFree(text);
 }
 
+// A format string with arguments of its own: numbers, texts, a wide text.
+void withArguments(const char* label, const char* text, const ULONG_PTR* values) {
+    char* out = nullptr;
+    SetLastError(0xdeadbeef);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                                 FORMAT_MESSAGE_FROM_STRING,
+                             text, 0, 0, reinterpret_cast<LPSTR>(&out), 0,
+                             reinterpret_cast<va_list*>(const_cast<ULONG_PTR*>(values)));
+    if (n == 0)
+        std::printf("%-34s -> 0 error %lu\n", label, static_cast<unsigned long>(GetLastError()));
+    else
+        std::printf("%-34s -> %lu [%s]\n", label, static_cast<unsigned long>(n),
+                    shown(out).c_str());
+    LocalFree(out);
+}
+
 void fromString(const char* label, const char* text, DWORD flags = 0) {
     format(label, FORMAT_MESSAGE_FROM_STRING | flags, text, 0, 0);
 }
@@ -78,6 +94,22 @@ int main(int argc, char** argv) {
     fromString("empty", "");
     fromString("two digits then a digit", "%123");
 
+    static const unsigned short wide[] = {'w', 'i', 'd', 'e', 0};
+    auto t = [](const void* p) { return reinterpret_cast<ULONG_PTR>(p); };
+    const ULONG_PTR starWidth[] = {6, t("ab")};
+    const ULONG_PTR starBoth[] = {8, 2, t("abcdef"), t("four")};
+    const ULONG_PTR numbers[] = {5, 7, 0x2A, 0xBEEF, static_cast<ULONG_PTR>(-3)};
+    const ULONG_PTR texts[] = {t(wide), t("abcdef")};
+    withArguments("star width", "[%1!*s!]", starWidth);
+    withArguments("star width and precision", "[%1!*.*s!] [%4]", starBoth);
+    withArguments("I64 in an array", "[%1!I64u!] [%2!u!]", numbers);
+    withArguments("pointer, hex, signed", "[%3!p!] [%4!08x!] [%5!d!]", numbers);
+    withArguments("wide texts", "[%1!S!] [%1!ls!] [%1!.2S!] [%2!hS!]", texts);
+    withArguments("precision and width of texts", "[%2!.3s!] [%2!-8s!|] [%2!8s!]", texts);
+    withArguments("no closing mark", "[%2!s]", texts);
+    withArguments("format past 30 characters", "[%2!0000000000000000000000000000005s!]", texts);
+    withArguments("three stars", "[%1!**.*s!]", starBoth);
+
     for (int i = 1; i < argc; ++i) {
         const char* name = std::strrchr(argv[i], '\\');
         name = name ? name + 1 : std::strrchr(argv[i], '/');
@@ -94,6 +126,8 @@ int main(int argc, char** argv) {
         }
         std::string label = std::string(name) + " lang 0x409";
         format(label.c_str(), FORMAT_MESSAGE_FROM_HMODULE, module, 2, 0x409);
+        label = std::string(name) + " lang 0x407";
+        format(label.c_str(), FORMAT_MESSAGE_FROM_HMODULE, module, 2, 0x407);
         label = std::string(name) + " ignore inserts";
         format(label.c_str(), FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module,
                0x40001B7D, 0);

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -237,4 +240,108 @@ TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
     EXPECT_STREQ("BUILTIN", domain);
     EXPECT_EQ(14u, nameSize);
     EXPECT_EQ(SidTypeAlias, use);
+}
+
+TEST(EmulatedEventLog, AFileChangedUnderItsReaderFailsTheReadNeverTheProcess) {
+    LogMachine machine;
+    const std::string file = machine.root() + "/drive_c/Windows/System32/config/System.evt";
+    std::vector<emu::evt::RecordSpec> records;
+    for (uint32_t n = 1; n <= 40; ++n)
+        records.push_back(sampleRecord(n));
+    machine.writeLog("System", {records.begin(), records.begin() + 30}, 1 << 16, true);
+    long scans = emu::eventLogScans();
+    HANDLE log = OpenEventLogA(nullptr, "System");
+    EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(log, kSeekBack, 30, 200).bytes));
+
+    // The service appends in place: the handle goes on, and no search is made again.
+    machine.writeLog("System", records, 1 << 16, true);
+    DWORD count = 0;
+    GetNumberOfEventLogRecords(log, &count);
+    EXPECT_EQ(40u, count);
+    EXPECT_EQ(std::vector<DWORD>{31}, numbers(readLog(log, kSeqFwd, 0, 200).bytes));
+    HANDLE again = OpenEventLogA(nullptr, "System");
+    EXPECT_EQ(std::vector<DWORD>{40}, numbers(readLog(again, kSeqBack, 0, 200).bytes));
+    EXPECT_EQ(scans + 1, emu::eventLogScans());
+
+    // Cut short, or cleared, in place: the reads fail as the platform's do.
+    ASSERT_EQ(0, truncate(file.c_str(), 100));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_EVENTLOG_FILE_CHANGED), readLog(log, kSeqFwd, 0, 200).error);
+    machine.writeLog("System", {sampleRecord(1)}, 1 << 16, true);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_EVENTLOG_FILE_CHANGED),
+              readLog(again, kSeqBack, 0, 200).error);
+    CloseEventLog(log);
+    CloseEventLog(again);
+}
+
+TEST(EmulatedEventLog, AHugeSparseDirtyLogIsSearchedOnlyWhereItHoldsData) {
+    LogMachine machine;
+    std::vector<emu::evt::RecordSpec> records;
+    for (uint32_t n = 1; n <= 30; ++n)
+        records.push_back(sampleRecord(n));
+    machine.writeLog("System", records, 1 << 16, true);
+    ASSERT_EQ(0, truncate((machine.root() + "/drive_c/Windows/System32/config/System.evt").c_str(),
+                          2000000000));
+    long before = emu::eventLogBytesRead();
+    HANDLE log = OpenEventLogA(nullptr, "System");
+    EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(log, kSeqBack, 0, 200).bytes));
+    CloseEventLog(log);
+    EXPECT_LT(emu::eventLogBytesRead() - before, 4 << 20);
+}
+
+TEST(EmulatedEventLog, AFifoOrAFolderAsTheLogFileIsRefusedAtOnce) {
+    LogMachine machine;
+    const std::string file = machine.root() + "/drive_c/Windows/System32/config/System.evt";
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    for (bool fifo : {true, false}) {
+        std::filesystem::remove_all(file);
+        ASSERT_EQ(0, fifo ? mkfifo(file.c_str(), 0644) : mkdir(file.c_str(), 0755));
+        HANDLE log = OpenEventLogA(nullptr, "System");
+        ASSERT_NE(nullptr, log);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT),
+                  readLog(log, kSeqBack, 0, 200).error);
+        CloseEventLog(log);
+    }
+}
+
+TEST(EmulatedEventLog, TextsAreHandedOverInTheMachinesCodePage) {
+    const struct {
+        const char* page;
+        std::u16string text;
+        std::string ansi;
+    } rows[] = {
+        {"1252", u"caf\x00E9 \x20AC \x0416", "caf\xE9 \x80 ?"},
+        {"1251", u"\x041F\x0440\x0438 \x00E9", "\xCF\xF0\xE8 ?"},
+        {"1250",
+         u"\x0141\x00F3"
+         u"d\x017A",
+         "\xA3\xF3\x64\x9F"},
+        {"932", u"\x30B5\x30FC\x30D3\x30B9 A", "\x83\x54\x81\x5B\x83\x72\x83\x58 A"},
+        {"936", u"\x670D\x52A1", "\xB7\xFE\xCE\xF1"},
+        {"949", u"\xC11C\xBE44\xC2A4", "\xBC\xAD\xBA\xF1\xBD\xBA"},
+        {"950", u"\x670D\x52D9", "\xAA\x41\xB0\xC8"},
+    };
+    for (const auto& row : rows) {
+        LogMachine machine;
+        {
+            AsAdministrator admin;
+            HKEY key = nullptr;
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+            RegSetValueExA(key, "ACP", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.page),
+                           static_cast<DWORD>(strlen(row.page) + 1));
+            RegCloseKey(key);
+        }
+        machine.reload();
+        emu::evt::RecordSpec record = sampleRecord(1);
+        record.strings = {row.text};
+        machine.writeLog("System", {record});
+        HANDLE log = OpenEventLogA(nullptr, "System");
+        Read read = readLog(log, kSeqBack, 0, 4096);
+        CloseEventLog(log);
+        ASSERT_TRUE(read.ok) << row.page;
+        EVENTLOGRECORD fixed;
+        std::memcpy(&fixed, read.bytes.data(), sizeof fixed);
+        EXPECT_EQ(row.ansi, reinterpret_cast<const char*>(&read.bytes[fixed.StringOffset]))
+            << row.page;
+    }
 }

@@ -57,6 +57,8 @@ void clearFaults();
 
 // How often a log file has been searched for its end-of-file record.
 long eventLogScans();
+// How many bytes the event log calls have read from log files.
+long eventLogBytesRead();
 
 // Drawing surfaces: what an HDC is on this machine. A surface is `width` x
 // `height` ARGB pixels, row by row from the top, all `fill` at first.

@@ -5,12 +5,18 @@
 // the machine. A log that is not registered opens the Application log, as the
 // service does. A file that does not exist yet is an empty log.
 //
-// Files are mapped, not read: a read touches only the records it delivers. The
-// records' places come from the end-of-file record, which a dirty header forces
-// us to search for; that search is done once per process for each version of a
-// file (its inode, size and modification time), as the service does when it
-// starts. A file replaced under an open handle stays mapped as it was for that
-// handle, as the service keeps its own view of an open log.
+// Files are read in place, a block at a time, never mapped: a file cut short
+// or rewritten under a reader makes its read fail (ERROR_EVENTLOG_FILE_CHANGED),
+// never the process. The records' places come from the end-of-file record,
+// which a dirty header forces us to search for; that search is done once per
+// process for each version of a file (its inode, size and modification time),
+// as the service does when it starts, passes over the holes of a sparse file,
+// and for records appended in place walks only from the old end-of-file record.
+// A handle whose file changed in place goes on in the new version when its
+// records are still there (the service appended), and fails its next read with
+// ERROR_EVENTLOG_FILE_CHANGED when they are not; a file replaced under an open
+// handle stays as it was for that handle, as the service keeps its own view.
+// FIFOs, devices and folders are refused before anything waits on them.
 // Seeking to a record walks from the nearest known record (the oldest, the
 // newest, or the handle's position), so reading the newest records costs the
 // same whatever the size of the log.
@@ -20,37 +26,110 @@
 #include "evt_read.h"
 #include "machine.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// One version of one log file, mapped.
+long bytesReadFromLogs = 0;
+
+// One version of a log file, read through its own descriptor with a few
+// blocks kept, since a refresh reads the same blocks for every record.
+class FileSource final : public emu::evt::ByteSource {
+  public:
+    FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    uint64_t size() const override { return size_; }
+
+    bool read(uint64_t offset, void* out, size_t count) const override {
+        if (offset > size_ || count > size_ - offset)
+            return false;
+        auto* to = static_cast<uint8_t*>(out);
+        while (count) {
+            uint64_t index = offset / kBlock;
+            const std::vector<uint8_t>* block = blockAt(index);
+            if (!block)
+                return false;
+            size_t within = static_cast<size_t>(offset - index * kBlock);
+            size_t part = std::min(count, block->size() - within);
+            std::memcpy(to, block->data() + within, part);
+            to += part;
+            offset += part;
+            count -= part;
+        }
+        return true;
+    }
+
+    uint64_t nextData(uint64_t offset) const override {
+        off_t data = lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+        if (data < 0)
+            return errno == ENXIO ? size_ : offset;
+        return std::max<uint64_t>(offset, static_cast<uint64_t>(data));
+    }
+
+    // Whether the file still is what this version read (not cut, not rewritten).
+    bool unchangedSince(const struct stat& version) const {
+        struct stat now;
+        return fstat(fd_, &now) == 0 && now.st_size == version.st_size &&
+               now.st_mtim.tv_sec == version.st_mtim.tv_sec &&
+               now.st_mtim.tv_nsec == version.st_mtim.tv_nsec;
+    }
+
+  private:
+    static constexpr uint64_t kBlock = 64 * 1024;
+    static constexpr size_t kBlocksKept = 16;
+
+    const std::vector<uint8_t>* blockAt(uint64_t index) const {
+        for (const auto& kept : blocks_)
+            if (kept.first == index)
+                return &kept.second;
+        uint64_t start = index * kBlock;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, size_ - start));
+        std::vector<uint8_t> bytes(want);
+        size_t got = 0;
+        while (got < want) {
+            ssize_t n = pread(fd_, bytes.data() + got, want - got, static_cast<off_t>(start + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return nullptr; // cut short since this version was read
+            got += static_cast<size_t>(n);
+        }
+        bytesReadFromLogs += static_cast<long>(want);
+        if (blocks_.size() == kBlocksKept)
+            blocks_.erase(blocks_.begin());
+        blocks_.emplace_back(index, std::move(bytes));
+        return &blocks_.back().second;
+    }
+
+    int fd_;
+    uint64_t size_;
+    mutable std::vector<std::pair<uint64_t, std::vector<uint8_t>>> blocks_;
+};
+
+// One version of one log file.
 struct MappedLog {
     std::string path;
-    struct timespec modified = {};
-    off_t size = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
-    const uint8_t* bytes = nullptr;
+    struct stat info = {};
+    std::unique_ptr<FileSource> source; // none for a missing file or one that cannot be read
     emu::evt::Layout layout;
     bool damaged = false; // not an event log: every read fails with ERROR_EVENTLOG_FILE_CORRUPT
 
-    ~MappedLog() {
-        if (bytes)
-            munmap(const_cast<uint8_t*>(bytes), static_cast<size_t>(size));
-    }
-    emu::evt::LogImage image() const {
-        return emu::evt::LogImage(bytes, static_cast<size_t>(size));
-    }
-    emu::evt::LogView view() const { return {bytes, static_cast<size_t>(size), layout, damaged}; }
+    emu::evt::LogView view() const { return {source.get(), layout, damaged}; }
 };
 
 struct LogHandle {
@@ -111,46 +190,79 @@ std::string logFilePath(const std::string& logName) {
     return emu::hostPath(file);
 }
 
-// The mapped current version of the file (an empty log when it is missing).
+bool sameVersion(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The current version of the file (an empty log when it is missing).
 std::shared_ptr<MappedLog> mapLog(const std::string& path) {
     struct stat info = {};
     bool exists = !path.empty() && stat(path.c_str(), &info) == 0;
     auto cached = mappedLogs.find(path);
+    std::shared_ptr<MappedLog> previous;
     if (cached != mappedLogs.end()) {
-        const MappedLog& log = *cached->second;
-        if (exists && log.size == info.st_size && log.device == info.st_dev &&
-            log.inode == info.st_ino && log.modified.tv_sec == info.st_mtim.tv_sec &&
-            log.modified.tv_nsec == info.st_mtim.tv_nsec)
-            return cached->second;
-        if (!exists && !log.bytes)
-            return cached->second;
+        previous = cached->second;
+        if (exists ? previous->source && sameVersion(previous->info, info)
+                   : !previous->source && !previous->damaged)
+            return previous;
     }
     auto log = std::make_shared<MappedLog>();
     log->path = path;
     if (exists) {
-        log->modified = info.st_mtim;
-        log->size = info.st_size;
-        log->device = info.st_dev;
-        log->inode = info.st_ino;
-        int fd = open(path.c_str(), O_RDONLY);
-        void* bytes = fd >= 0 && info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size),
-                                                         PROT_READ, MAP_PRIVATE, fd, 0)
-                                                  : MAP_FAILED;
-        if (fd >= 0)
+        log->info = info;
+        int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat opened = {};
+        if (fd >= 0 && (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode))) {
             close(fd);
-        if (bytes == MAP_FAILED) {
-            log->size = 0;
+            fd = -1;
+        }
+        if (fd < 0) {
             log->damaged = true;
         } else {
-            log->bytes = static_cast<const uint8_t*>(bytes);
-            std::string error;
-            bool searched = false;
-            log->damaged = !log->image().locate(log->layout, error, &searched);
-            scans += searched; // once per version of a file, however often it is opened
+            log->info = opened;
+            log->source = std::make_unique<FileSource>(fd, static_cast<uint64_t>(opened.st_size));
+            emu::evt::LogImage image(*log->source);
+            bool appended = previous && previous->source && !previous->damaged &&
+                            previous->info.st_ino == opened.st_ino &&
+                            previous->info.st_dev == opened.st_dev &&
+                            image.locateAfter(previous->layout, log->layout);
+            if (!appended) {
+                std::string error;
+                bool searched = false;
+                log->damaged = !image.locate(log->layout, error, &searched);
+                scans += searched; // once per version of a file, however often it is opened
+            }
         }
     }
     mappedLogs[path] = log;
     return log;
+}
+
+// Before a call on `handle`: a file changed in place since the handle's version
+// was read is read again, and the handle goes on in it when the record it last
+// read is still where it was. False when it is not (the log was cleared or
+// rewritten): the call fails with ERROR_EVENTLOG_FILE_CHANGED.
+bool followChanges(LogHandle& handle) {
+    MappedLog& log = *handle.log;
+    if (!log.source || log.source->unchangedSince(log.info))
+        return true;
+    auto current = mapLog(log.path);
+    if (!current->source || current->damaged || current->info.st_ino != log.info.st_ino ||
+        current->info.st_dev != log.info.st_dev)
+        return false;
+    const emu::evt::ReadPosition& at = handle.position;
+    if (at.positioned) {
+        emu::evt::LogImage image(*current->source);
+        std::vector<uint8_t> record;
+        const emu::evt::Layout& layout = current->layout;
+        if (at.lastNumber - layout.oldestNumber >= layout.count() ||
+            !image.storedRecord(layout, at.lastOffset, record) ||
+            reinterpret_cast<const EVENTLOGRECORD*>(record.data())->RecordNumber != at.lastNumber)
+            return false;
+    }
+    handle.log = current;
+    return true;
 }
 
 LogHandle* lookup(HANDLE handle) {
@@ -211,25 +323,31 @@ extern "C" BOOL WINAPI CloseEventLog(HANDLE eventLog) {
 // record (0 and 0 for an empty log). FALSE with ERROR_INVALID_HANDLE or
 // ERROR_INVALID_PARAMETER for a NULL result.
 extern "C" BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* numberOfRecords) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    LogHandle* handle = lookup(eventLog);
-    if (!handle || !numberOfRecords) {
-        SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    *numberOfRecords = emu::evt::recordCount(handle->log->view());
-    return TRUE;
+    return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        std::lock_guard<std::mutex> lock(logMutex);
+        LogHandle* handle = lookup(eventLog);
+        if (!handle || !numberOfRecords) {
+            SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        followChanges(*handle);
+        *numberOfRecords = emu::evt::recordCount(handle->log->view());
+        return TRUE;
+    });
 }
 
 extern "C" BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRecord) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    LogHandle* handle = lookup(eventLog);
-    if (!handle || !oldestRecord) {
-        SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    *oldestRecord = emu::evt::oldestRecord(handle->log->view());
-    return TRUE;
+    return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        std::lock_guard<std::mutex> lock(logMutex);
+        LogHandle* handle = lookup(eventLog);
+        if (!handle || !oldestRecord) {
+            SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        followChanges(*handle);
+        *oldestRecord = emu::evt::oldestRecord(handle->log->view());
+        return TRUE;
+    });
 }
 
 // ReadEventLogA: whole records, texts in ANSI, as many as fit in `buffer`.
@@ -257,6 +375,12 @@ extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD rec
             if (failingReadError == 0)
                 return TRUE;
             SetLastError(failingReadError);
+            return FALSE;
+        }
+        if (!followChanges(*handle)) {
+            if (bytesRead)
+                *bytesRead = 0;
+            SetLastError(ERROR_EVENTLOG_FILE_CHANGED);
             return FALSE;
         }
         if (seekReadsRefused && (readFlags & EVENTLOG_SEEK_READ)) {
@@ -289,6 +413,11 @@ void refuseSeekReads(bool refuse) {
 long eventLogScans() {
     std::lock_guard<std::mutex> lock(logMutex);
     return scans;
+}
+
+long eventLogBytesRead() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    return bytesReadFromLogs;
 }
 
 long openEventLogHandles() {

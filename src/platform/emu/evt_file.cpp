@@ -71,10 +71,35 @@ uint16_t loadWord(const uint8_t* p) {
 
 } // namespace
 
+bool MemorySource::read(uint64_t offset, void* out, size_t count) const {
+    if (offset > size_ || count > size_ - offset)
+        return false;
+    if (count)
+        std::memcpy(out, bytes_ + offset, count);
+    return true;
+}
+
+void LogImage::readWrapped(uint32_t fileSize, uint32_t offset, uint8_t* out, uint32_t count) const {
+    uint32_t first = std::min<uint32_t>(count, fileSize - offset);
+    if (!source_.read(offset, out, first)) {
+        std::memset(out, 0, first);
+        lost_ = true;
+    }
+    // What runs off the end of the file goes on after the header, more than
+    // once only for a record that cannot be one (caught by its checks).
+    for (uint32_t done = first; done < count;) {
+        uint32_t part = std::min<uint32_t>(count - done, fileSize - kHeaderSize);
+        if (!source_.read(kHeaderSize, out + done, part)) {
+            std::memset(out + done, 0, part);
+            lost_ = true;
+        }
+        done += part;
+    }
+}
+
 uint32_t LogImage::readDword(const Layout& layout, uint32_t offset) const {
     uint8_t b[4];
-    for (uint32_t i = 0; i < 4; ++i)
-        b[i] = bytes_[advance(layout, offset, i)];
+    readWrapped(layout.fileSize, offset, b, 4);
     return loadDword(b);
 }
 
@@ -91,60 +116,16 @@ uint32_t LogImage::retreat(const Layout& layout, uint32_t offset, uint32_t by) c
 }
 
 bool LogImage::eofRecordAt(uint32_t offset, uint32_t fileSize, uint32_t values[10]) const {
-    Layout whole;
-    whole.fileSize = fileSize;
+    uint8_t bytes[kEofSize];
+    readWrapped(fileSize, offset, bytes, kEofSize);
     for (uint32_t i = 0; i < 10; ++i)
-        values[i] = readDword(whole, advance(whole, offset, 4 * i));
+        values[i] = loadDword(bytes + 4 * i);
     return values[0] == kEofSize && values[9] == kEofSize && values[1] == kEofMarks[0] &&
            values[2] == kEofMarks[1] && values[3] == kEofMarks[2] && values[4] == kEofMarks[3];
 }
 
-bool LogImage::locate(Layout& layout, std::string& error, bool* searched) const {
-    if (size_ < kHeaderSize + kEofSize || size_ > 0xFFFFFFFFu) {
-        error = "too small to be an event log";
-        return false;
-    }
-    uint32_t fileSize = static_cast<uint32_t>(size_ & ~size_t(3));
-    uint32_t headerSize = loadDword(bytes_), signature = loadDword(bytes_ + 4);
-    uint32_t endOffset = loadDword(bytes_ + 20), flags = loadDword(bytes_ + 36);
-    if (headerSize != kHeaderSize || signature != kSignature ||
-        loadDword(bytes_ + 44) != kHeaderSize) {
-        error = "no event log header";
-        return false;
-    }
-
-    uint32_t eof[10];
-    bool found = false;
-    uint32_t eofOffset = 0;
-    if (!(flags & kFlagDirty) && endOffset >= kHeaderSize && endOffset < fileSize &&
-        endOffset % 4 == 0 && eofRecordAt(endOffset, fileSize, eof) && eof[6] == endOffset) {
-        found = true;
-        eofOffset = endOffset;
-    } else {
-        // The header may be stale: find the end-of-file record itself. Old ones
-        // can survive in the space the service has not reused; the newest wins.
-        if (searched)
-            *searched = true;
-        uint32_t values[10];
-        for (uint32_t offset = kHeaderSize; offset + 4 <= fileSize; offset += 4) {
-            if (loadDword(bytes_ + offset) != kEofMarks[0])
-                continue;
-            Layout whole;
-            whole.fileSize = fileSize;
-            uint32_t start = retreat(whole, offset, 4);
-            if (!eofRecordAt(start, fileSize, values) || values[6] != start)
-                continue;
-            if (!found || values[7] - eof[7] < 0x80000000u) {
-                std::memcpy(eof, values, sizeof eof);
-                eofOffset = start;
-                found = true;
-            }
-        }
-    }
-    if (!found) {
-        error = "no end-of-file record";
-        return false;
-    }
+bool LogImage::layoutFromEof(const uint32_t eof[10], uint32_t eofOffset, uint32_t fileSize,
+                             Layout& layout, std::string& error) const {
     layout.fileSize = fileSize;
     layout.beginOffset = eof[5];
     layout.eofOffset = eofOffset;
@@ -160,6 +141,95 @@ bool LogImage::locate(Layout& layout, std::string& error, bool* searched) const 
         return false;
     }
     return true;
+}
+
+bool LogImage::locate(Layout& layout, std::string& error, bool* searched) const {
+    uint64_t size = source_.size();
+    if (size < kHeaderSize + kEofSize || size > 0xFFFFFFFFu) {
+        error = "too small to be an event log";
+        return false;
+    }
+    uint32_t fileSize = static_cast<uint32_t>(size & ~uint64_t(3));
+    uint8_t header[kHeaderSize];
+    if (!source_.read(0, header, sizeof header)) {
+        lost_ = true;
+        error = "the file is no longer there";
+        return false;
+    }
+    uint32_t headerSize = loadDword(header), signature = loadDword(header + 4);
+    uint32_t endOffset = loadDword(header + 20), flags = loadDword(header + 36);
+    if (headerSize != kHeaderSize || signature != kSignature ||
+        loadDword(header + 44) != kHeaderSize) {
+        error = "no event log header";
+        return false;
+    }
+
+    uint32_t eof[10];
+    if (!(flags & kFlagDirty) && endOffset >= kHeaderSize && endOffset < fileSize &&
+        endOffset % 4 == 0 && eofRecordAt(endOffset, fileSize, eof) && eof[6] == endOffset)
+        return layoutFromEof(eof, endOffset, fileSize, layout, error);
+
+    // The header may be stale: find the end-of-file record itself. Old ones
+    // can survive in the space the service has not reused; the newest wins.
+    if (searched)
+        *searched = true;
+    bool found = false;
+    uint32_t eofOffset = 0, values[10];
+    Layout whole;
+    whole.fileSize = fileSize;
+    std::vector<uint8_t> chunk(std::min<uint32_t>(fileSize, 1u << 20));
+    for (uint64_t at = kHeaderSize; at + 4 <= fileSize;) {
+        uint64_t data = source_.nextData(at) & ~uint64_t(3);
+        if (data > at)
+            at = data;
+        if (at + 4 > fileSize)
+            break;
+        uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(chunk.size(), fileSize - at));
+        if (!source_.read(at, chunk.data(), count)) {
+            lost_ = true;
+            break;
+        }
+        for (uint32_t i = 0; i + 4 <= count; i += 4) {
+            if (loadDword(&chunk[i]) != kEofMarks[0])
+                continue;
+            uint32_t start = retreat(whole, static_cast<uint32_t>(at + i), 4);
+            if (!eofRecordAt(start, fileSize, values) || values[6] != start)
+                continue;
+            if (!found || values[7] - eof[7] < 0x80000000u) {
+                std::memcpy(eof, values, sizeof eof);
+                eofOffset = start;
+                found = true;
+            }
+        }
+        at += count;
+    }
+    if (lost_) {
+        error = "the file was cut short while it was read";
+        return false;
+    }
+    if (!found) {
+        error = "no end-of-file record";
+        return false;
+    }
+    return layoutFromEof(eof, eofOffset, fileSize, layout, error);
+}
+
+bool LogImage::locateAfter(const Layout& previous, Layout& layout) const {
+    uint64_t size = source_.size();
+    if (previous.fileSize == 0 || (size & ~uint64_t(3)) != previous.fileSize)
+        return false;
+    std::string error;
+    uint32_t offset = previous.eofOffset, values[10];
+    for (uint32_t steps = 0; steps <= previous.fileSize / kMinRecordSize; ++steps) {
+        if (eofRecordAt(offset, previous.fileSize, values) && values[6] == offset)
+            return !lost_ && layoutFromEof(values, offset, previous.fileSize, layout, error);
+        uint32_t length = readDword(previous, offset);
+        if (lost_ || readDword(previous, advance(previous, offset, 4)) != kSignature ||
+            length < kMinRecordSize || length > previous.fileSize - kHeaderSize || length % 4)
+            return false;
+        offset = advance(previous, offset, length);
+    }
+    return false;
 }
 
 bool LogImage::nextOffset(const Layout& layout, uint32_t offset, uint32_t& next) const {
@@ -184,9 +254,7 @@ bool LogImage::storedRecord(const Layout& layout, uint32_t offset,
     if (length < kMinRecordSize || length > layout.fileSize - kHeaderSize || length % 4)
         return false;
     record.resize(length);
-    uint32_t first = std::min<uint32_t>(length, layout.fileSize - offset);
-    std::memcpy(record.data(), bytes_ + offset, first);
-    std::memcpy(record.data() + first, bytes_ + kHeaderSize, length - first);
+    readWrapped(layout.fileSize, offset, record.data(), length);
     if (loadDword(&record[kReserved]) != kSignature || loadDword(&record[length - 4]) != length)
         return false;
     uint32_t body = length - 4;

@@ -29,16 +29,47 @@ struct Layout {
     uint32_t count() const { return empty() ? 0 : nextNumber - oldestNumber; }
 };
 
+// The bytes of one version of a log file. A read fails, never faults, when the
+// bytes are no longer there (a file cut short under its reader).
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t size() const = 0;
+    virtual bool read(uint64_t offset, void* out, size_t count) const = 0;
+    // The first offset at or after `offset` that is not in a hole of a sparse
+    // file (size() when only holes are left).
+    virtual uint64_t nextData(uint64_t offset) const { return offset; }
+};
+
+class MemorySource final : public ByteSource {
+  public:
+    MemorySource(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+    uint64_t size() const override { return size_; }
+    bool read(uint64_t offset, void* out, size_t count) const override;
+
+  private:
+    const uint8_t* bytes_;
+    size_t size_;
+};
+
 // Read-only access to a whole file's bytes, across the wrap.
 class LogImage {
   public:
-    LogImage(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+    explicit LogImage(const ByteSource& source) : source_(source) {}
+    LogImage(const uint8_t* bytes, size_t size) : memory_(bytes, size), source_(memory_) {}
+    LogImage(const LogImage&) = delete;
+    LogImage& operator=(const LogImage&) = delete;
 
     // Finds the records. A clean header names its end-of-file record; a dirty
     // one (the service was running) may be stale, so then the file is searched
-    // for the end-of-file record, the newest if several remain. False, with
-    // `error`, for a file that is not an event log or whose records are lost.
+    // for the end-of-file record, the newest if several remain (holes of a
+    // sparse file are passed over). False, with `error`, for a file that is not
+    // an event log or whose records are lost.
     bool locate(Layout& layout, std::string& error, bool* searched = nullptr) const;
+    // The same for a file that `previous` described and that has since had
+    // records appended in place: the walk starts at the old end-of-file record,
+    // so it costs what was appended. False when that walk does not find one.
+    bool locateAfter(const Layout& previous, Layout& layout) const;
 
     // The stored record at `offset`, checked (signature, lengths, offsets within
     // the record), copied out of the circular area. False for a damaged record.
@@ -51,13 +82,21 @@ class LogImage {
 
     uint32_t readDword(const Layout& layout, uint32_t offset) const;
 
+    // Whether a read found its bytes gone: what was read since is not the file's.
+    bool bytesLost() const { return lost_; }
+
   private:
     uint32_t advance(const Layout& layout, uint32_t offset, uint32_t by) const;
     uint32_t retreat(const Layout& layout, uint32_t offset, uint32_t by) const;
     bool eofRecordAt(uint32_t offset, uint32_t fileSize, uint32_t values[10]) const;
+    // `count` bytes from `offset` in the circular area, zeros where they are lost.
+    void readWrapped(uint32_t fileSize, uint32_t offset, uint8_t* out, uint32_t count) const;
+    bool layoutFromEof(const uint32_t eof[10], uint32_t eofOffset, uint32_t fileSize,
+                       Layout& layout, std::string& error) const;
 
-    const uint8_t* bytes_;
-    size_t size_;
+    MemorySource memory_{nullptr, 0};
+    const ByteSource& source_;
+    mutable bool lost_ = false;
 };
 
 // What ReadEventLogA hands over for a stored record: its texts in the ANSI code

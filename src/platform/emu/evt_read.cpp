@@ -41,11 +41,9 @@ bool findRecord(const LogImage& image, const Layout& layout, const ReadPosition&
     return true;
 }
 
-} // namespace
-
-DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
-                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
-                  DWORD& needed) {
+DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& position,
+                    DWORD flags, DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
+                    DWORD& needed) {
     bool seek = flags & EVENTLOG_SEEK_READ;
     bool forwards = flags & EVENTLOG_FORWARDS_READ;
     bool backwards = !forwards;
@@ -114,6 +112,23 @@ DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& pos
     return 0;
 }
 
+} // namespace
+
+DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
+                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
+                  DWORD& needed) {
+    ReadPosition before = position;
+    DWORD error = readFromImage(image, layout, position, flags, recordNumber, buffer, size,
+                                bytesRead, needed);
+    if (!image.bytesLost())
+        return error;
+    // What was read is not the file's: hand over nothing and stay where we were.
+    position = before;
+    bytesRead = 0;
+    needed = 0;
+    return ERROR_EVENTLOG_FILE_CHANGED;
+}
+
 DWORD recordCount(const LogView& log) {
     return log.damaged ? 0 : log.layout.count();
 }
@@ -135,7 +150,8 @@ DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWOR
     *needed = 0;
     if (log.damaged)
         return ERROR_EVENTLOG_FILE_CORRUPT;
-    return readRecords(LogImage(log.bytes, log.size), log.layout, position, flags, recordNumber,
+    LogImage image(*log.source);
+    return readRecords(image, log.layout, position, flags, recordNumber,
                        static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
 }
 

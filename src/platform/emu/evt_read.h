@@ -18,14 +18,14 @@ struct ReadPosition {
 // One ReadEventLogA call on `image`: whole records, texts in ANSI, as many as
 // fit. Returns 0 with `bytesRead` set, or the platform's error code
 // (ERROR_INSUFFICIENT_BUFFER with `needed`, ERROR_HANDLE_EOF, ERROR_INVALID_PARAMETER,
-// ERROR_EVENTLOG_FILE_CORRUPT). Flags and sizes are the caller's to check.
+// ERROR_EVENTLOG_FILE_CORRUPT, ERROR_EVENTLOG_FILE_CHANGED when the file's bytes
+// went while they were read). Flags and sizes are the caller's to check.
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
                   DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed);
 
 // A located log as its handles see it.
 struct LogView {
-    const uint8_t* bytes = nullptr;
-    size_t size = 0;
+    const ByteSource* source = nullptr;
     Layout layout;
     bool damaged = false; // not an event log: every read fails as corrupt
 };

@@ -6,17 +6,23 @@
 // system's table (an HRESULT of FACILITY_WIN32 is folded to its code). Language
 // 0 takes neutral, then the user's (English, United States), then the first the
 // table has; any other language must be there. Not found: 0 and
-// ERROR_MR_MID_NOT_FOUND.
+// ERROR_RESOURCE_TYPE_NOT_FOUND (no message table), ERROR_RESOURCE_LANG_NOT_FOUND
+// (not in that language) or ERROR_MR_MID_NOT_FOUND (not that message).
 //
 // A message longer than 64K characters fails with ERROR_INVALID_PARAMETER.
 //
 // Formatting: the text's line breaks come out as CR LF; %n is CR LF, %r CR, %t
 // TAB, %0 ends the text (no line break after it); %1 to %99 take the argument
 // of that number (an array with FORMAT_MESSAGE_ARGUMENT_ARRAY, else a va_list),
-// as a string or by the printf format between two "!"; %% and % before any
+// as a string or by the printf format between two "!" (at most 30 characters,
+// "*" widths and precisions taking argument slots as the platform takes them,
+// I64 as two slots of a va_list); %% and % before any
 // other character give that character. With FORMAT_MESSAGE_IGNORE_INSERTS an
 // insert or escape other than %n %r %t %0 is copied with its "%". A "%" at the
-// very end is ERROR_INVALID_PARAMETER. A width in the low byte turns line
+// very end is ERROR_INVALID_PARAMETER, and so, before any formatting, is a %n
+// conversion, a float, a width or precision past the 64K limit, or a format the
+// platform refuses. Wide texts are read a byte pair at a time to their NUL
+// pair, and no text past its precision. A width in the low byte turns line
 // breaks into blanks (it does not wrap lines).
 //
 // Output: the characters written, NUL not counted. With
@@ -29,6 +35,8 @@
 #include "machine.h"
 #include "module_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -46,40 +54,47 @@ const DWORD kNoWorkDone = 235;     // ERROR_NO_WORK_DONE: the text formatted to 
 // file's "%1!999999999s!" from asking for gigabytes.
 const int kMaxOutput = 0xFFFF;
 
-bool loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string& text) {
+// 0, or why the message is not there: the module has no message table
+// (ERROR_RESOURCE_TYPE_NOT_FOUND), not in that language
+// (ERROR_RESOURCE_LANG_NOT_FOUND), or not that message (ERROR_MR_MID_NOT_FOUND).
+DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string& text) {
     const emu::MappedModule* mapped = emu::findMappedModule(module);
     if (!mapped)
-        return false;
+        return ERROR_MR_MID_NOT_FOUND;
     const emu::pe::ResourceReader& reader = mapped->reader;
     std::vector<uint16_t> available = reader.languages(kMessageTable, 1);
+    if (available.empty())
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
     std::vector<uint16_t> order;
     if (language != 0)
         order = {static_cast<uint16_t>(language)};
     else
-        order = {0x0000, 0x0409, 0x0009, 0x0400, 0x0800};
-    if (language == 0 && !available.empty())
-        order.push_back(available.front());
+        order = {0x0000, 0x0409, 0x0009, 0x0400, 0x0800, available.front()};
     for (uint16_t lang : order) {
         emu::pe::Resource table;
         if (reader.find(kMessageTable, 1, lang, table))
-            return emu::pe::findMessage(table, id, text);
+            return emu::pe::findMessage(table, id, text) ? 0 : ERROR_MR_MID_NOT_FOUND;
     }
-    return false;
+    return ERROR_RESOURCE_LANG_NOT_FOUND;
 }
 
-bool loadSystemMessage(DWORD id, DWORD language, std::u16string& text) {
+DWORD loadSystemMessage(DWORD id, DWORD language, std::u16string& text) {
     WORD primary = language & 0x3FF;
     if (language != 0 && primary != LANG_NEUTRAL && primary != 0x09)
-        return false;
+        return ERROR_RESOURCE_LANG_NOT_FOUND;
     if ((id & 0xFFFF0000u) == 0x80070000u) // HRESULT_FROM_WIN32
         id &= 0xFFFF;
     const char* message = emu::systemMessage(id);
     if (!message)
-        return false;
+        return ERROR_MR_MID_NOT_FOUND;
     text = emu::ansiToWide(message);
-    return true;
+    return 0;
 }
 
+// The arguments as the platform takes them. An array is indexed by insert
+// number; the arguments of "*" widths and precisions follow the highest insert
+// used so far. A va_list is read in order, each argument once, keeping what was
+// read; an I64 insert takes two of its 32-bit slots.
 class Arguments {
   public:
     Arguments(DWORD flags, va_list* list)
@@ -87,84 +102,229 @@ class Arguments {
                                                          : nullptr),
           list_((flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ? nullptr : list) {}
     bool present() const { return array_ || list_; }
-    // Argument `number` (from 1). A va_list is read up to it, in order.
-    ULONG_PTR get(int number) {
-        if (array_)
-            return array_[number - 1];
-        while (static_cast<int>(taken_.size()) < number)
-            taken_.push_back(va_arg(*list_, ULONG_PTR));
-        return taken_[number - 1];
+
+    // The slots one insert passes to its printf format, as the platform builds
+    // them (its quirks included): the value first for an array, the widths
+    // first for a va_list.
+    std::vector<uint64_t> slots(int insert, int stars, bool is64) {
+        std::vector<uint64_t> out;
+        if (array_) {
+            out.push_back(array_[insert - 1]);
+            last_ = std::max(last_, insert);
+            if (is64)
+                out.push_back(0); // the platform takes the first slot as the 64-bit one
+            while (stars--)
+                out.push_back(array_[last_++]);
+            return out;
+        }
+        if (insert > 1)
+            fetch(insert - 1, is64);
+        while (stars--) {
+            out.push_back(fetch(insert, false));
+            insert = -1;
+        }
+        if (insert == -1)
+            --last_; // the platform drops an argument after a va_list's width or precision
+        uint64_t value = fetch(insert, is64);
+        out.push_back(value & 0xFFFFFFFFu);
+        out.push_back(value >> 32);
+        return out;
     }
 
   private:
+    uint64_t fetch(int number, bool is64) {
+        if (number == -1)
+            number = last_ + 1;
+        while (last_ < number) {
+            uint64_t value = va_arg(*list_, ULONG_PTR);
+            if (is64)
+                value = (value & 0xFFFFFFFFu) | static_cast<uint64_t>(va_arg(*list_, ULONG_PTR))
+                                                    << 32;
+            if (static_cast<int>(taken_.size()) <= last_)
+                taken_.resize(last_ + 1);
+            taken_[last_++] = value;
+        }
+        return taken_[number - 1];
+    }
+
     ULONG_PTR* array_;
     va_list* list_;
-    std::vector<ULONG_PTR> taken_;
+    int last_ = 0;
+    std::vector<uint64_t> taken_;
 };
 
-// Formats one insert whose number has been read; `f` points after it.
-std::u16string formatInsert(const char16_t*& f, int number, Arguments& args) {
-    if (*f != u'!') {
-        const char* text = reinterpret_cast<const char*>(args.get(number));
-        return emu::ansiToWide(text ? text : "(null)");
+// What an insert's printf format says, read and checked before any work.
+struct InsertFormat {
+    std::string flags; // of "-+ #0"
+    bool starWidth = false, starPrecision = false, hasPrecision = false;
+    unsigned long width = 0, precision = 0;
+    std::string size; // "", "h", "l", "w", "ll", "I64", "I32", "I"
+    char type = 's';
+};
+
+bool parseNumber(const std::u16string& spec, size_t& at, unsigned long& value) {
+    value = 0;
+    while (at < spec.size() && spec[at] >= u'0' && spec[at] <= u'9') {
+        value = value * 10 + (spec[at++] - u'0');
+        if (value > static_cast<unsigned long>(kMaxOutput))
+            return false; // the result could not be kept
     }
-    ++f;
-    std::string printfFormat = "%";
-    while (*f == u'0' || *f == u'+' || *f == u'-' || *f == u' ' || *f == u'#')
-        printfFormat += static_cast<char>(*f++);
-    while (*f >= u'0' && *f <= u'9')
-        printfFormat += static_cast<char>(*f++);
-    if (*f == u'.') {
-        printfFormat += static_cast<char>(*f++);
-        while (*f >= u'0' && *f <= u'9')
-            printfFormat += static_cast<char>(*f++);
+    return true;
+}
+
+// False for a format the platform refuses (no closing "!", longer than its
+// 30 characters, more than two "*") and, our choice, for %n, floating point
+// and whatever else the C library would be trusted with.
+bool parseInsertFormat(const std::u16string& spec, InsertFormat& format) {
+    if (spec.size() > 30)
+        return false;
+    size_t at = 0;
+    while (at < spec.size() && std::u16string(u"-+ #0").find(spec[at]) != std::u16string::npos)
+        format.flags += static_cast<char>(spec[at++]);
+    if (at < spec.size() && spec[at] == u'*') {
+        format.starWidth = true;
+        ++at;
+    } else if (!parseNumber(spec, at, format.width)) {
+        return false;
     }
-    std::string conversion;
-    while (*f && *f != u'!')
-        conversion += static_cast<char>(*f++);
-    if (*f == u'!')
-        ++f;
-    ULONG_PTR arg = args.get(number);
-    char last = conversion.empty() ? 's' : conversion.back();
-    bool wide = conversion == "S" || conversion == "ls" || conversion == "ws";
-    std::vector<char> out(256);
-    for (;;) {
-        int needed;
-        if (last == 's' || last == 'S') {
-            std::string text;
-            if (wide) {
-                const auto* w = reinterpret_cast<const char16_t*>(arg);
-                text = w ? emu::wideToAnsi(w) : "(null)";
-            } else {
-                text = arg ? reinterpret_cast<const char*>(arg) : "(null)";
-            }
-            needed =
-                std::snprintf(out.data(), out.size(), (printfFormat + "s").c_str(), text.c_str());
-        } else if (last == 'c' || last == 'C') {
-            needed = std::snprintf(out.data(), out.size(), (printfFormat + "c").c_str(),
-                                   static_cast<int>(static_cast<unsigned char>(arg)));
-        } else {
-            bool wide64 = conversion.find("I64") != std::string::npos ||
-                          conversion.find("ll") != std::string::npos;
-            std::string c(1, last);
-            if (wide64)
-                needed = std::snprintf(out.data(), out.size(), (printfFormat + "ll" + c).c_str(),
-                                       static_cast<long long>(arg));
-            else if (last == 'd' || last == 'i')
-                needed = std::snprintf(out.data(), out.size(), (printfFormat + c).c_str(),
-                                       static_cast<int>(arg));
-            else if (last == 'u' || last == 'x' || last == 'X' || last == 'o')
-                needed = std::snprintf(out.data(), out.size(), (printfFormat + c).c_str(),
-                                       static_cast<unsigned>(arg));
-            else
-                return u"";
+    if (at < spec.size() && spec[at] == u'.') {
+        format.hasPrecision = true;
+        if (++at < spec.size() && spec[at] == u'*') {
+            format.starPrecision = true;
+            ++at;
+        } else if (!parseNumber(spec, at, format.precision)) {
+            return false;
         }
-        if (needed < 0 || needed > kMaxOutput)
-            return u"";
-        if (static_cast<size_t>(needed) < out.size())
-            return emu::ansiToWide(std::string(out.data(), needed));
-        out.resize(needed + 1);
     }
+    std::string rest;
+    for (; at < spec.size(); ++at) {
+        if (spec[at] > 0x7F)
+            return false;
+        rest += static_cast<char>(spec[at]);
+    }
+    for (const char* size : {"I64", "I32", "ll", "h", "l", "w", "I"})
+        if (rest.compare(0, std::strlen(size), size) == 0 && rest.size() > std::strlen(size)) {
+            format.size = size;
+            break;
+        }
+    rest.erase(0, format.size.size());
+    if (rest.size() != 1 || std::string("diuxXocCsSp").find(rest[0]) == std::string::npos)
+        return false;
+    format.type = rest[0];
+    return true;
+}
+
+// A narrow text the caller handed over: to its NUL, or `limit` bytes.
+std::u16string narrowArgument(uint64_t pointer, size_t limit) {
+    const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(pointer));
+    if (!text)
+        return u"(null)";
+    return emu::ansiToWide(std::string(text, strnlen(text, limit)));
+}
+
+// A wide text: up to the first pair of NUL bytes at an even offset from its
+// start, read a byte at a time, as the platform reads it, or `limit` characters.
+std::u16string wideArgument(uint64_t pointer, size_t limit) {
+    const unsigned char* bytes =
+        reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(pointer));
+    if (!bytes)
+        return u"(null)";
+    std::u16string text;
+    for (size_t i = 0; text.size() < limit; i += 2) {
+        char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (!c)
+            break;
+        text += c;
+    }
+    return text;
+}
+
+// Formats one insert whose number has been read; `f` points after it. False
+// (ERROR_INVALID_PARAMETER) for a format that may not be formatted.
+bool formatInsert(const char16_t*& f, int number, Arguments& args, std::u16string& out) {
+    if (*f != u'!') {
+        std::vector<uint64_t> slots = args.slots(number, 0, false);
+        out += narrowArgument(slots[0], SIZE_MAX);
+        return true;
+    }
+    const char16_t* end = f + 1;
+    while (*end && *end != u'!')
+        ++end;
+    if (!*end)
+        return false;
+    std::u16string spec(f + 1, end);
+    f = end + 1;
+    InsertFormat format;
+    if (!parseInsertFormat(spec, format))
+        return false;
+    bool is64 = format.size == "I64" || format.size == "ll";
+    int stars = format.starWidth + format.starPrecision;
+    std::vector<uint64_t> slots = args.slots(number, stars, is64);
+    size_t next = 0;
+    auto slot = [&]() -> uint64_t { return next < slots.size() ? slots[next++] : 0; };
+    if (format.starWidth) {
+        int32_t width = static_cast<int32_t>(slot());
+        if (width < 0) { // a negative width left-aligns, as printf takes it
+            format.flags += '-';
+            width = -width;
+        }
+        format.width = static_cast<unsigned long>(width);
+    }
+    if (format.starPrecision) {
+        int32_t precision = static_cast<int32_t>(slot());
+        format.hasPrecision = precision >= 0;
+        format.precision = static_cast<unsigned long>(std::max(precision, 0));
+    }
+    const unsigned long limit = static_cast<unsigned long>(kMaxOutput);
+    if (format.width > limit || format.precision > limit)
+        return false;
+
+    uint64_t value = slot();
+    if (is64)
+        value = (value & 0xFFFFFFFFu) | slot() << 32;
+    std::u16string text;
+    char type = format.type;
+    bool wideSize = format.size == "l" || format.size == "w";
+    bool wideText = (type == 'S' && format.size != "h") || (type == 's' && wideSize);
+    size_t textLimit = format.hasPrecision ? format.precision : SIZE_MAX;
+    if (type == 's' || type == 'S') {
+        text = wideText ? wideArgument(value, textLimit) : narrowArgument(value, textLimit);
+    } else if (type == 'c' || type == 'C') {
+        bool wideChar = (type == 'C' && format.size != "h") || wideSize;
+        text = wideChar ? std::u16string(1, static_cast<char16_t>(value))
+                        : emu::ansiToWide(std::string(1, static_cast<char>(value)));
+    } else {
+        // Numbers only: the format handed to the C library is made here, from
+        // checked parts, never from the message.
+        std::string printfFormat = "%" + format.flags + std::to_string(format.width);
+        if (format.hasPrecision)
+            printfFormat += "." + std::to_string(format.precision);
+        char buffer[0x10000 + 64];
+        int written;
+        if (type == 'p')
+            written = std::snprintf(buffer, sizeof buffer, "%08X", static_cast<uint32_t>(value));
+        else if (is64)
+            written = std::snprintf(buffer, sizeof buffer, (printfFormat + "ll" + type).c_str(),
+                                    static_cast<long long>(value));
+        else if (type == 'd' || type == 'i')
+            written = std::snprintf(buffer, sizeof buffer, (printfFormat + type).c_str(),
+                                    static_cast<int32_t>(value));
+        else
+            written = std::snprintf(buffer, sizeof buffer, (printfFormat + type).c_str(),
+                                    static_cast<uint32_t>(value));
+        if (written < 0)
+            return false;
+        out += emu::ansiToWide(std::string(buffer, std::min<size_t>(written, sizeof buffer - 1)));
+        return true;
+    }
+    if (text.size() < format.width) {
+        bool left = format.flags.find('-') != std::string::npos;
+        char16_t pad = !left && format.flags.find('0') != std::string::npos ? u'0' : u' ';
+        std::u16string padding(format.width - text.size(), pad);
+        text = left ? text + padding : padding + text;
+    }
+    out += text;
+    return true;
 }
 
 // False (ERROR_INVALID_PARAMETER) for a "%" at the end or inserts without arguments.
@@ -201,8 +361,7 @@ bool formatText(const std::u16string& text, DWORD flags, Arguments& args, std::u
             ++f;
             if (*f >= u'0' && *f <= u'9')
                 number = number * 10 + (*f++ - u'0');
-            out += formatInsert(f, number, args);
-            if (out.size() > static_cast<size_t>(kMaxOutput))
+            if (!formatInsert(f, number, args, out) || out.size() > static_cast<size_t>(kMaxOutput))
                 return false;
         } else if (c == u'n') {
             out += u"\r\n";
@@ -248,13 +407,14 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messag
             }
             text = emu::ansiToWide(static_cast<const char*>(source));
         } else if (flags & (FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM)) {
-            bool found = (flags & FORMAT_MESSAGE_FROM_HMODULE) &&
-                         loadModuleMessage(static_cast<HMODULE>(const_cast<void*>(source)),
-                                           messageId, languageId, text);
-            if (!found && (flags & FORMAT_MESSAGE_FROM_SYSTEM))
-                found = loadSystemMessage(messageId, languageId, text);
-            if (!found) {
-                SetLastError(ERROR_MR_MID_NOT_FOUND);
+            DWORD error = ERROR_MR_MID_NOT_FOUND;
+            if (flags & FORMAT_MESSAGE_FROM_HMODULE)
+                error = loadModuleMessage(static_cast<HMODULE>(const_cast<void*>(source)),
+                                          messageId, languageId, text);
+            if (error && (flags & FORMAT_MESSAGE_FROM_SYSTEM))
+                error = loadSystemMessage(messageId, languageId, text);
+            if (error) {
+                SetLastError(error);
                 return 0;
             }
         } else {
