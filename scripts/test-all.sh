@@ -58,6 +58,9 @@ step "fuzz build (clang, ASan, UBSan)" build fuzz
 step "fuzz the event log reading (30 s)" fuzz evt_fuzz evt
 step "fuzz the PE resource reader (30 s)" fuzz pe_fuzz pe
 step "fuzz message formatting (30 s)" fuzz format_fuzz format
+step "fuzz the hive file round trip (30 s)" fuzz reg_fuzz reg
+step "fuzz INI files read and written (30 s)" fuzz ini_fuzz ini
+step "fuzz output templates in double-byte code pages (30 s)" fuzz entry_fuzz entry
 step "win32 build (the shipped DLL)" build win32
 step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
   src/plugin/exports.txt

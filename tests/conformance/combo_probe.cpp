@@ -5,6 +5,7 @@
 #include "../../src/platform/win32api.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -67,8 +68,10 @@ INT_PTR CALLBACK probe(HWND dialog, UINT message, WPARAM, LPARAM) {
     if (message != WM_INITDIALOG)
         return FALSE;
     HWND combo = GetDlgItem(dialog, 1001);
-    for (const char* name : {"System", "application", "Security", "App", "Apple", "APPLICATION",
-                             "security", "Zeta", "alpha", "_under", "1digit"})
+    for (const char* name :
+         {"System", "application", "Security", "App",    "Apple", "APPLICATION", "security",
+          "Zeta",   "alpha",       "_under",   "1digit", "co-op", "coop",        "a-c",
+          "ab",     "a-b",         "it's",     "its",    "-lead", "'quote"})
         std::printf("add %s -> %ld\n", name,
                     static_cast<long>(
                         SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name))));
@@ -92,6 +95,19 @@ INT_PTR CALLBACK probe(HWND dialog, UINT message, WPARAM, LPARAM) {
     std::printf("setcursel 2 -> %ld\n", static_cast<long>(SendMessageA(combo, CB_SETCURSEL, 2, 0)));
     std::printf("text length %ld\n",
                 static_cast<long>(SendMessageA(combo, WM_GETTEXTLENGTH, 0, 0)));
+    SendMessageA(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("secu"));
+    for (int size : {1, 3, 64}) {
+        char cut[64];
+        std::memset(cut, 'x', sizeof cut);
+        LRESULT got = SendMessageA(combo, WM_GETTEXT, size, reinterpret_cast<LPARAM>(cut));
+        cut[sizeof cut - 1] = 0;
+        std::printf("gettext %d -> %ld [%s]\n", size, static_cast<long>(got), cut);
+        std::memset(cut, 'x', sizeof cut);
+        int length = GetWindowTextA(combo, cut, size);
+        cut[sizeof cut - 1] = 0;
+        std::printf("getwindowtext %d -> %d [%s]\n", size, length, cut);
+    }
+    std::printf("setwindowtext -> %d\n", static_cast<int>(SetWindowTextA(combo, "typed")));
     EndDialog(dialog, 7);
     return TRUE;
 }

@@ -32,15 +32,28 @@ std::string shown(const char* text, size_t length) {
     return out;
 }
 
-void makeFile(const char* name, const char* contents) {
+void makeFile(const char* name, const char* contents, size_t length = 0) {
     std::string path = dir + name;
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         std::printf("cannot write %s\n", path.c_str());
         return;
     }
-    std::fwrite(contents, 1, std::strlen(contents), f);
+    std::fwrite(contents, 1, length ? length : std::strlen(contents), f);
     std::fclose(f);
+}
+
+// The file's bytes as a write left them.
+void dump(const char* label, const char* name) {
+    std::string path = dir + name, bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+            bytes.append(chunk, n);
+        std::fclose(f);
+    }
+    std::printf("%-28s file=[%s]\n", label, shown(bytes.data(), bytes.size()).c_str());
 }
 
 // Reads with a canary-filled buffer and prints the count, the text and whether
@@ -168,6 +181,26 @@ int main(int argc, char** argv) {
     get("neighbour kept", "keep.ini", "b", "y", "d");
 
     put("write missing folder", "nosuchdir/x.ini", "s", "k", "v");
+
+    dump("layout after writes", "w.ini");
+    dump("layout after insert", "keep.ini");
+    makeFile("layout.ini", "; top comment\r\n\r\ntop=1\r\n\r\n  [ A ]  \r\n\r\nk = v \r\n"
+                           "=\r\n=\r\nbare\r\n\r\n[B]\r\n");
+    put("write into a spaced section", "layout.ini", "a", "new", "  x");
+    dump("layout of a spaced file", "layout.ini");
+
+    makeFile("cr.ini", "top=before any section\r[A]\rk=cr only\r\r[B]\rk=b\r");
+    get("cr only line ends", "cr.ini", "A", "k", "d");
+    get("after cr only", "cr.ini", "B", "k", "d");
+    get("key before any section", "cr.ini", "", "top", "d");
+    put("write cr file", "cr.ini", "B", "k2", "v2");
+    dump("layout of a cr file", "cr.ini");
+
+    static const char wide[] = "\xFF\xFE[\0W\0]\0\r\0\n\0k\0=\0\xE9\0t\0\xE9\0\r\0\n\0";
+    makeFile("wide.ini", wide, sizeof wide - 1);
+    get("utf-16 value", "wide.ini", "w", "k", "d");
+    put("write utf-16 file", "wide.ini", "W", "added", "yes");
+    dump("layout of a utf-16 file", "wide.ini");
 
     put("write windows dir", "", "s", "k", "in windir");
     get("read windows dir", "", "s", "k", "d");

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sys/stat.h>
+
 #include <thread>
 
 TEST(EmulatedErrors, LastErrorBelongsToEachThread) {
@@ -66,13 +69,44 @@ TEST(EmulatedIni, BareFileNamesLiveInTheWindowsFolderAndMissingFoldersFail) {
     EXPECT_FALSE(machine.exists("drive_c/No"));
 }
 
-TEST(EmulatedIni, WriteKeepsTheOtherLinesOfTheFile) {
+TEST(EmulatedIni, WriteKeepsTheOtherKeysAndCommentsInThePlatformsLayout) {
     TestMachine machine;
     machine.writeFile("drive_c/host.ini", "; the host's own comment\r\n[Host]\r\nA=1\r\n\r\n"
                                           "[Kestrin]\r\nOpenLog=System\r\n");
     ASSERT_TRUE(WritePrivateProfileStringA("kestrin", "OPENLOG", "Application", "C:\\host.ini"));
     ASSERT_TRUE(WritePrivateProfileStringA("Host", "B", "2", "C:\\host.ini"));
-    EXPECT_EQ("; the host's own comment\r\n[Host]\r\nA=1\r\nB=2\r\n\r\n"
+    EXPECT_EQ("; the host's own comment\r\n[Host]\r\nA=1\r\nB=2\r\n"
               "[Kestrin]\r\nOpenLog=Application\r\n",
               machine.readFile("drive_c/host.ini"));
+}
+
+TEST(EmulatedIni, EncodingsLineEndsAndFilesThatCannotBeRead) {
+    TestMachine machine;
+    auto get = [](const char* section, const char* key, const char* file) {
+        char value[64];
+        GetPrivateProfileStringA(section, key, "default", value, sizeof value, file);
+        return std::string(value);
+    };
+    const std::string utf16 = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xE9\0\r\0\n\0", 22);
+    machine.writeFile("drive_c/wide.ini", utf16);
+    EXPECT_EQ("\xE9", get("s", "k", "C:\\wide.ini"));
+    ASSERT_TRUE(WritePrivateProfileStringA("S", "New", "v", "C:\\wide.ini"));
+    EXPECT_EQ(utf16 + std::string("N\0e\0w\0=\0v\0\r\0\n\0", 14),
+              machine.readFile("drive_c/wide.ini"));
+
+    machine.writeFile("drive_c/cr.ini", "top=before any section\r[A]\rk=cr only\r\r[B]\rk=b\r");
+    EXPECT_EQ("cr only", get("A", "k", "C:\\cr.ini"));
+    EXPECT_EQ("b", get("B", "k", "C:\\cr.ini"));
+    EXPECT_EQ("before any section", get("", "top", "C:\\cr.ini"));
+
+    std::filesystem::create_directories(machine.root() + "/drive_c/folder.ini");
+    mkfifo((machine.root() + "/drive_c/fifo.ini").c_str(), 0644);
+    for (const char* file : {"C:\\folder.ini", "C:\\fifo.ini"}) {
+        EXPECT_EQ("default", get("S", "K", file)) << file;
+        SetLastError(0);
+        EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "V", file)) << file;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << file;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(machine.root() + "/drive_c/folder.ini"));
+    EXPECT_TRUE(std::filesystem::is_fifo(machine.root() + "/drive_c/fifo.ini"));
 }

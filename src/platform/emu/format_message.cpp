@@ -5,7 +5,8 @@
 // file LoadLibraryExA mapped); FORMAT_MESSAGE_FROM_SYSTEM then tries the
 // system's table (an HRESULT of FACILITY_WIN32 is folded to its code). Language
 // 0 takes neutral, then the user's (English, United States), then the first the
-// table has; any other language must be there. Not found: 0 and
+// table has; any other language is taken as it is, with a neutral sublanguage,
+// or neutral. Not found: 0 and
 // ERROR_RESOURCE_TYPE_NOT_FOUND (no message table), ERROR_RESOURCE_LANG_NOT_FOUND
 // (not in that language) or ERROR_MR_MID_NOT_FOUND (not that message).
 //
@@ -65,10 +66,11 @@ DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string
     std::vector<uint16_t> available = reader.languages(kMessageTable, 1);
     if (available.empty())
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
-    std::vector<uint16_t> order;
-    if (language != 0)
-        order = {static_cast<uint16_t>(language)};
-    else
+    // A language asked for is tried as it is, with a neutral sublanguage, then
+    // neutral, as the platform's resource lookup tries it.
+    uint16_t asked = static_cast<uint16_t>(language);
+    std::vector<uint16_t> order = {asked, static_cast<uint16_t>(asked & 0x3FF), 0x0000};
+    if ((asked & 0x3FF) == 0)
         order = {0x0000, 0x0409, 0x0009, 0x0400, 0x0800, available.front()};
     for (uint16_t lang : order) {
         emu::pe::Resource table;

@@ -16,8 +16,11 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -198,14 +201,42 @@ bool isWow64Machine() {
     return fs::is_directory(windows / matchEntry(windows, "SysWOW64"), ec);
 }
 
-bool readWholeFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    contents = buffer.str();
-    return true;
+FileRead readRegularFile(const std::string& path, std::string& contents, std::string* why) {
+    contents.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        struct stat link;
+        if (error == ENOENT && lstat(path.c_str(), &link) != 0)
+            return FileRead::Missing;
+        if (why)
+            *why = std::strerror(error);
+        return FileRead::Unreadable;
+    }
+    struct stat st;
+    FileRead result = FileRead::Read;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (why)
+            *why = "not a regular file";
+        result = FileRead::Unreadable;
+    }
+    char buffer[65536];
+    while (result == FileRead::Read) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (why)
+                *why = std::strerror(errno);
+            result = FileRead::Unreadable;
+            break;
+        }
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return result;
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents) {

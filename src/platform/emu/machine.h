@@ -63,6 +63,11 @@ int compareIgnoreCase(const std::string& a, const std::string& b);
 // Writes a file by way of a temporary file and a rename, so a reader never sees
 // half of it. False on failure (a missing folder is made only when asked).
 bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents);
-bool readWholeFile(const std::string& path, std::string& contents);
+// Reads a whole regular file. A FIFO, a device or a folder is refused before
+// anything waits on it. Missing only when nothing is there at all (not even a
+// dangling link); `why` says why a file that is there cannot be read.
+enum class FileRead { Read, Missing, Unreadable };
+FileRead readRegularFile(const std::string& path, std::string& contents,
+                         std::string* why = nullptr);
 
 } // namespace emu

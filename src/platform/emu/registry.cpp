@@ -123,36 +123,6 @@ std::string hivePath(const Hive& hive) {
     return folder.empty() ? "" : folder + "/" + hive.rootName + ".reg";
 }
 
-// The whole file, or false with `why` set. A FIFO or a device is refused
-// before it is read, so no read can wait on one.
-bool readHiveFile(const std::string& path, std::string& bytes, std::string& why) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!ok)
-        why = "not a regular file";
-    char buffer[65536];
-    while (ok) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            why = std::strerror(errno);
-            ok = false;
-            break;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return ok;
-}
-
 unsigned acpOf(emu::RegistryHive& hive) {
     emu::RegistryKey* key = &hive.root;
     for (const char* part : {"SYSTEM", "CurrentControlSet", "Control", "Nls", "CodePage"})
@@ -179,14 +149,14 @@ void loadHive(Hive& hive) {
     emu::RegistryHive fresh;
     std::string path = hivePath(hive);
     FileStamp stamp = path.empty() ? FileStamp{} : stampOf(path);
-    struct stat link;
-    bool present = !path.empty() && (stamp.error != ENOENT || lstat(path.c_str(), &link) == 0);
     std::string bytes, why;
+    emu::FileRead read =
+        path.empty() ? emu::FileRead::Missing : emu::readRegularFile(path, bytes, &why);
     std::vector<emu::HiveProblem> problems;
     bool readOnly = false;
-    if (present && !readHiveFile(path, bytes, why)) {
+    if (read == emu::FileRead::Unreadable) {
         readOnly = true;
-    } else if (present) {
+    } else if (read == emu::FileRead::Read) {
         unsigned page = &hive == &localMachine ? 1252 : machineCodePage;
         // Windows-1252 decodes every byte, so the first reading of HKLM finds
         // the page the machine's own texts are in.

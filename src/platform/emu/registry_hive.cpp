@@ -136,76 +136,93 @@ std::u16string bytesToWide(const unsigned char* bytes, size_t size) {
 }
 
 // The file as UTF-8 text, whatever it was written in.
-std::string decodeText(const std::string& bytes, unsigned codePage) {
+std::string decodeText(const std::string& bytes, unsigned codePage, HiveEncoding& encoding) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE)
+    if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+        encoding = HiveEncoding::Utf16;
         return wideToUtf8(bytesToWide(reinterpret_cast<const unsigned char*>(bytes.data()) + 2,
                                       bytes.size() - 2));
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        return bytes.substr(3);
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        encoding = HiveEncoding::Utf8;
+        return wideToUtf8(utf8ToWide(bytes.substr(3))); // what cannot be read is "?" from here on
+    }
+    encoding = HiveEncoding::Ansi;
     return wideToUtf8(ansiToWide(bytes, codePage));
 }
 
 struct Line {
-    std::string text;
-    size_t number; // of its first physical line
+    std::string text; // continuations joined
+    std::string raw;  // the physical lines as they were, for what is kept as read
+    size_t number;    // of its first physical line
 };
 
+bool endsHeader(const std::string& text) {
+    size_t last = text.find_last_not_of(" \t");
+    return last != std::string::npos && text[last] == ']';
+}
+
 // Logical lines: a line that ends in a backslash continues on the next one, and
-// a key's header runs on until its closing bracket, keeping the line breaks a
-// key name holds.
+// a key's header runs on to a line that ends in its closing bracket, keeping
+// the line breaks a key name holds (a name with "]" just before a line break
+// is the one a .reg file cannot tell apart).
 std::vector<Line> logicalLines(const std::string& text) {
     std::vector<Line> lines;
-    std::string current;
-    size_t currentStart = 0;
-    bool inHeader = false;
+    Line current;
+    enum { Fresh, Continued, InHeader } state = Fresh;
     size_t start = 0, number = 0;
-    while (start <= text.size()) {
+    while (start < text.size() || (start == 0 && text.empty())) {
         ++number;
         size_t end = text.find('\n', start);
-        bool lastLine = end == std::string::npos;
-        if (lastLine)
+        bool lastLine = end == std::string::npos || end + 1 == text.size();
+        if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(start, end - start);
-        std::string lineBreak = lastLine ? "" : "\n";
+        std::string lineBreak = end < text.size() ? "\n" : "";
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
             lineBreak = "\r\n";
         }
         start = end + 1;
-        if (inHeader) {
-            current += line;
-            if (line.find(']') == std::string::npos && !lastLine) {
-                current += lineBreak;
-                continue;
-            }
-            lines.push_back({current, currentStart});
-            current.clear();
-            inHeader = false;
-            continue;
-        }
-        if (current.empty()) {
-            currentStart = number;
+        if (state == Fresh) {
+            current = Line{"", "", number};
             size_t first = line.find_first_not_of(" \t");
-            if (first != std::string::npos && line[first] == '[' &&
-                line.find(']') == std::string::npos && !lastLine) {
-                current = line + lineBreak;
-                inHeader = true;
+            if (first != std::string::npos && line[first] == '[' && !endsHeader(line) &&
+                !lastLine) {
+                current.text = current.raw = line + lineBreak;
+                state = InHeader;
                 continue;
             }
+        } else if (state == InHeader) {
+            current.text += line;
+            current.raw += line;
+            if (!endsHeader(line) && !lastLine) {
+                current.text += lineBreak;
+                current.raw += lineBreak;
+                continue;
+            }
+            lines.push_back(current);
+            state = Fresh;
+            continue;
         } else {
+            current.raw += "\r\n";
+        }
+        current.raw += line;
+        if (state == Continued) {
             size_t skip = line.find_first_not_of(" \t");
             line = skip == std::string::npos ? "" : line.substr(skip);
         }
         if (!line.empty() && line.back() == '\\') {
-            current += line.substr(0, line.size() - 1);
+            current.text += line.substr(0, line.size() - 1);
+            state = Continued;
         } else {
-            lines.push_back({current + line, currentStart});
-            current.clear();
+            current.text += line;
+            lines.push_back(current);
+            state = Fresh;
         }
     }
-    if (!current.empty())
-        lines.push_back({current, currentStart});
+    if (state != Fresh)
+        lines.push_back(current);
     return lines;
 }
 
@@ -344,7 +361,8 @@ struct Parser {
         inOtherRoot = false;
         keySkipped = false;
         size_t close = text.rfind(']');
-        if (close == std::string::npos) {
+        if (close == std::string::npos ||
+            text.find_first_not_of(" \t", close + 1) != std::string::npos) {
             problem(line, "unterminated key");
             keySkipped = true;
             return;
@@ -359,7 +377,7 @@ struct Parser {
             for (std::string& comment : pendingComments)
                 hive.otherRoots.push_back(std::move(comment));
             pendingComments.clear();
-            hive.otherRoots.push_back(text);
+            hive.otherRoots.push_back(line.raw);
             return;
         }
         std::vector<std::string> parts;
@@ -524,7 +542,7 @@ void formatValue(const RegistryValue& value, HiveForm form, unsigned codePage, s
 
 bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigned codePage,
                   RegistryHive& hive, std::vector<HiveProblem>& problems) {
-    std::vector<Line> lines = logicalLines(decodeText(bytes, codePage));
+    std::vector<Line> lines = logicalLines(decodeText(bytes, codePage, hive.encoding));
     size_t first = 0;
     while (first < lines.size() && lines[first].text.find_first_not_of(" \t") == std::string::npos)
         ++first;
@@ -536,6 +554,8 @@ bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigne
         hive.form = HiveForm::Regedit4;
     } else if (lines[first].text == "Windows Registry Editor Version 5.00") {
         hive.form = HiveForm::Version5;
+        if (hive.encoding == HiveEncoding::Ansi)
+            hive.encoding = HiveEncoding::Utf16;
     } else {
         problems.push_back({lines[first].number, "not a registry file"});
         return false;
@@ -548,16 +568,16 @@ bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigne
             continue;
         if (line.text[skip] == ';' || line.text[skip] == '#') {
             if (parser.inOtherRoot)
-                hive.otherRoots.push_back(line.text);
+                hive.otherRoots.push_back(line.raw);
             else
-                parser.pendingComments.push_back(line.text);
+                parser.pendingComments.push_back(line.raw);
             continue;
         }
         std::string text = line.text.substr(skip);
         if (text[0] == '[')
             parser.header(line, text);
         else if (parser.inOtherRoot)
-            hive.otherRoots.push_back(line.text);
+            hive.otherRoots.push_back(line.raw);
         else
             parser.value(line, text);
     }
@@ -607,8 +627,10 @@ std::string formatRegFile(const std::string& rootName, const RegistryHive& hive,
     for (const std::string& comment : hive.closingComments)
         out += comment + "\r\n";
 
+    if (hive.encoding == HiveEncoding::Utf8)
+        return "\xEF\xBB\xBF" + out;
     std::u16string wide = utf8ToWide(out);
-    if (hive.form == HiveForm::Regedit4)
+    if (hive.encoding == HiveEncoding::Ansi)
         return wideToAnsi(wide, codePage);
     std::vector<unsigned char> bytes = wideBytes(u"\xFEFF" + wide);
     return std::string(bytes.begin(), bytes.end());

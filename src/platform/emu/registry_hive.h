@@ -54,12 +54,15 @@ class RegistryKey {
     RegistryKey* nextDoomed_ = nullptr;
 };
 
-// The form the file had, and keeps when it is written back.
+// The form the file had, and keeps when it is written back: its header, and
+// the encoding of its text.
 enum class HiveForm { Regedit4, Version5 };
+enum class HiveEncoding { Ansi, Utf8, Utf16 };
 
 struct RegistryHive {
     RegistryKey root;
     HiveForm form = HiveForm::Regedit4;
+    HiveEncoding encoding = HiveEncoding::Ansi;
     std::vector<std::string> otherRoots; // keys of other roots, kept as they were read
     std::vector<std::string> closingComments;
 };
@@ -82,8 +85,9 @@ struct HiveProblem {
 bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigned codePage,
                   RegistryHive& hive, std::vector<HiveProblem>& problems);
 
-// The whole hive in the form it was read in: REGEDIT4 in ANSI, or version 5.00
-// in UTF-16LE with its byte order mark. Each key is written once with its own
+// The whole hive in the form it was read in: REGEDIT4 or version 5.00, in
+// ANSI, UTF-8 or UTF-16LE (with their byte order marks) as it was; a version
+// 5.00 hive read as ANSI is written in UTF-16LE, which keeps every character. Each key is written once with its own
 // path; a key that has neither values nor comments is left to the paths of its
 // subkeys, which make it again.
 std::string formatRegFile(const std::string& rootName, const RegistryHive& hive, unsigned codePage);

@@ -9,11 +9,13 @@
 // here: -1 with ERROR_RESOURCE_NAME_NOT_FOUND.
 //
 // The combo box keeps a CBS_SORT list in the platform's order (without regard
-// to case, punctuation before digits before letters; a new entry goes before
+// to case, punctuation before digits before letters, hyphens and apostrophes
+// weighing only between names otherwise equal; a new entry goes before
 // entries equal to it); CB_FINDSTRING and CB_SELECTSTRING look for a non-empty
 // prefix without regard to case, starting after the given index and wrapping
 // (-1: from the top). A drop-down list's text is its
-// selected entry's, and WM_SETTEXT does not change it.
+// selected entry's, WM_SETTEXT does not change it (CB_ERR, which SetWindowTextA
+// passes on as a BOOL), and WM_GETTEXT cut short returns the buffer's size.
 #include "../win32api.h"
 #include "emu_control.h"
 #include "machine.h"
@@ -72,7 +74,7 @@ int collationClass(unsigned char c) {
     return 0;
 }
 
-int collate(const std::string& a, const std::string& b) {
+int compareCharacters(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
         unsigned char ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
@@ -84,6 +86,24 @@ int collate(const std::string& a, const std::string& b) {
             return la < lb ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// A hyphen and an apostrophe weigh nothing at the first level, as in the
+// platform's word sort: "ab" < "a-b" < "a-c", "coop" < "co-op". Names equal
+// without them go in the order of the whole names.
+int collate(const std::string& a, const std::string& b) {
+    auto words = [](std::string text) {
+        text.erase(
+            std::remove_if(text.begin(), text.end(), [](char c) { return c == '-' || c == '\''; }),
+            text.end());
+        return text;
+    };
+    if (int first = compareCharacters(words(a), words(b)))
+        return first;
+    size_t specialA = a.size() - words(a).size(), specialB = b.size() - words(b).size();
+    if (specialA != specialB)
+        return specialA < specialB ? -1 : 1;
+    return compareCharacters(a, b);
 }
 
 bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
@@ -346,8 +366,13 @@ extern "C" LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam,
     case WM_GETTEXT: {
         if (!lParam || wParam == 0)
             return 0;
-        std::string text = windowText(*window).substr(0, wParam - 1);
+        std::string whole = windowText(*window);
+        std::string text = whole.substr(0, wParam - 1);
         std::memcpy(reinterpret_cast<char*>(lParam), text.c_str(), text.size() + 1);
+        // A drop-down list cut short answers with the buffer's size, as the
+        // platform's combo box does.
+        if (window->isDropDownList() && whole.size() >= wParam)
+            return static_cast<LRESULT>(wParam);
         return static_cast<LRESULT>(text.size());
     }
     case BM_CLICK:
@@ -359,8 +384,10 @@ extern "C" LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam,
     }
 }
 
+// What WM_SETTEXT returned, as the platform passes it on: CB_ERR from a
+// drop-down list is not FALSE.
 extern "C" BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-    return SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) == TRUE;
+    return static_cast<BOOL>(SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)));
 }
 
 extern "C" int WINAPI GetWindowTextA(HWND window, LPSTR text, int size) {
