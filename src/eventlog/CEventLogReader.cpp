@@ -149,17 +149,27 @@ void CEventLogReader::Close() {
     m_BufferSize = 0;
 }
 
+// 0 on a failure, which is on record like every other: the caller must not
+// take the 0 for an empty log.
 DWORD CEventLogReader::GetRecordCount() {
     DWORD count = 0;
-    if (!GetNumberOfEventLogRecords(m_LogHandle, &count))
+    if (!IsOpen())
+        return 0; // why it is not open is on record already
+    if (!GetNumberOfEventLogRecords(m_LogHandle, &count)) {
+        CaptureLastError();
         return 0;
+    }
     return count;
 }
 
 DWORD CEventLogReader::GetOldestRecordNumber() {
     DWORD oldest = 0;
-    if (!GetOldestEventLogRecord(m_LogHandle, &oldest))
+    if (!IsOpen())
         return 0;
+    if (!GetOldestEventLogRecord(m_LogHandle, &oldest)) {
+        CaptureLastError();
+        return 0;
+    }
     return oldest;
 }
 

@@ -31,10 +31,15 @@ void RefreshNewestEntry(CLogMonitor& monitor) {
         monitor.m_OpenLog = "System";
     CEventLogReader reader;
     reader.Open(monitor.m_OpenLog, "");
-    DWORD newest = reader.GetOldestRecordNumber() + reader.GetRecordCount() - 1;
+    DWORD oldest = reader.GetOldestRecordNumber();
+    DWORD count = reader.GetRecordCount();
+    DWORD newest = oldest + count - 1;
     CEventEntry entry;
     std::string result;
-    if (reader.ReadEntry(newest, entry)) {
+    // A failed count is not an empty log: its failure is what the user sees,
+    // not the one a read of a made-up record number would give.
+    bool counted = !reader.IsOpen() || !reader.GetStatus(nullptr);
+    if (counted && reader.ReadEntry(newest, entry)) {
         std::string message = reader.GetEntryMessageText(entry);
         result = FormatEntry(entry, message, monitor.m_ParseString);
     } else {

@@ -53,8 +53,12 @@ extern "C" void WINAPI GetSystemTimeAsFileTime(PFILETIME systemTime) {
 extern "C" UINT WINAPI GetACP(void) {
     int page = cachedCodePage;
     if (page == 0) {
-        page = static_cast<int>(
-            emu::platformCall<UINT>(1252, false, [] { return emu::registryCodePage(); }));
+        // Not a call that can fail: the page the registry names, or 1252.
+        try {
+            page = static_cast<int>(emu::registryCodePage());
+        } catch (...) {
+            page = 1252;
+        }
         cachedCodePage = page;
     }
     return static_cast<UINT>(page);

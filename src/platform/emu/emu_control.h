@@ -53,6 +53,11 @@ void refuseSeekReads(bool refuse);
 // LoadLibraryExA refuses LOAD_LIBRARY_AS_IMAGE_RESOURCE with
 // ERROR_INVALID_PARAMETER, as Windows before Vista does.
 void refuseImageResourceLoads(bool refuse);
+// The fault matrix: counts, from now, the platform calls made from outside
+// the emulation that can fail, and makes call number `position` (from 1) fail
+// as it fails when memory runs out; 0 fails none. clearFaults() ends it.
+void failPlatformCallAt(long position);
+long platformCallsMade();
 void clearFaults();
 
 // How often a log file has been searched for its end-of-file record.

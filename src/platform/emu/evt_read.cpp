@@ -150,7 +150,8 @@ DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWOR
     *needed = 0;
     if (log.damaged)
         return ERROR_EVENTLOG_FILE_CORRUPT;
-    LogImage image(*log.source);
+    static const MemorySource nothing(nullptr, 0); // a log without a file yet
+    LogImage image(log.source ? *log.source : nothing);
     return readRecords(image, log.layout, position, flags, recordNumber,
                        static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
 }

@@ -259,7 +259,9 @@ bool formatInsert(const char16_t*& f, int number, Arguments& args, std::u16strin
     InsertFormat format;
     if (!parseInsertFormat(spec, format))
         return false;
-    bool is64 = format.size == "I64" || format.size == "ll";
+    // Only a number takes the 64-bit slots; a text's argument is its address.
+    bool is64 = (format.size == "I64" || format.size == "ll") &&
+                std::string("diuxXo").find(format.type) != std::string::npos;
     int stars = format.starWidth + format.starPrecision;
     std::vector<uint64_t> slots = args.slots(number, stars, is64);
     size_t next = 0;

@@ -12,7 +12,25 @@ std::atomic<long> localBlocks{0};
 std::atomic<long> registryKeys{0};
 std::atomic<long> gdiplusTokens{0};
 std::atomic<long> gdiplusObjects{0};
+std::atomic<long> callsMade{0};
+std::atomic<long> failingCall{0};
 } // namespace
+
+thread_local int platformCallDepth = 0;
+
+bool faultThisCall() {
+    long made = ++callsMade;
+    return failingCall > 0 && made == failingCall;
+}
+
+void failPlatformCallAt(long position) {
+    callsMade = 0;
+    failingCall = position;
+}
+
+long platformCallsMade() {
+    return callsMade;
+}
 
 void countLocalBlock(long delta) {
     localBlocks += delta;

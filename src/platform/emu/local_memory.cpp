@@ -36,11 +36,12 @@ void clearFaults() {
     failEventLogReads(0, 0);
     refuseSeekReads(false);
     refuseImageResourceLoads(false);
+    failPlatformCallAt(0);
 }
 } // namespace emu
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, size_t bytes) {
-    if (allocationRefused()) {
+    if (allocationRefused() || (emu::platformCallDepth == 0 && emu::faultThisCall())) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }

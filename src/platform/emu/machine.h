@@ -7,11 +7,28 @@
 
 namespace emu {
 
+// The fault matrix: whether the outermost platform call being made now is the
+// one to fail (see emu::failPlatformCallAt).
+bool faultThisCall();
+// How deep in platform calls this thread is: the emulation's own calls to the
+// platform (the event log service reading the registry) are not the caller's.
+extern thread_local int platformCallDepth;
+
 // Runs the body of an emulated call. The platform's calls fail, they never
 // throw: running out of memory inside one gives `failure` and the platform's
-// out-of-memory code (as the last error where `setsLastError`).
+// out-of-memory code (as the last error where `setsLastError`), and so does the
+// call the fault matrix picks.
 template <class Result, class Body>
 Result platformCall(Result failure, bool setsLastError, Body&& body) noexcept {
+    if (platformCallDepth == 0 && faultThisCall()) {
+        if (setsLastError)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return failure;
+    }
+    struct Depth {
+        Depth() { ++platformCallDepth; }
+        ~Depth() { --platformCallDepth; }
+    } depth;
     try {
         return body();
     } catch (...) {

@@ -217,6 +217,8 @@ DWORD copyEntry(const std::string& value, char* buffer, DWORD size, bool stripQu
 // ERROR_INVALID_PARAMETER.
 extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                                  LPSTR buffer, DWORD size, LPCSTR fileName) {
+    if (buffer && size)
+        buffer[0] = '\0'; // whatever happens below, the caller gets a text
     return emu::platformCall<DWORD>(0, true, [&]() -> DWORD {
         if (!buffer || size == 0)
             return 0;

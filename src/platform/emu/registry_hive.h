@@ -87,8 +87,8 @@ bool parseRegFile(const std::string& bytes, const std::string& rootName, unsigne
 
 // The whole hive in the form it was read in: REGEDIT4 or version 5.00, in
 // ANSI, UTF-8 or UTF-16LE (with their byte order marks) as it was; a version
-// 5.00 hive read as ANSI is written in UTF-16LE, which keeps every character. Each key is written once with its own
-// path; a key that has neither values nor comments is left to the paths of its
+// 5.00 hive read as ANSI is written in UTF-16LE, which keeps every character. Each key is written
+// once with its own path; a key that has neither values nor comments is left to the paths of its
 // subkeys, which make it again.
 std::string formatRegFile(const std::string& rootName, const RegistryHive& hive, unsigned codePage);
 
