@@ -77,6 +77,7 @@ struct Hive {
     bool readOnly = false; // the file could not be read whole: never write over it
     FileStamp stamp;
     unsigned version = 0; // one per load: open keys find their key again after it
+    std::string path;     // of its file, as the last load found it
 };
 
 struct OpenKey {
@@ -107,8 +108,8 @@ REGSAM mapGeneric(REGSAM access) {
 }
 
 std::mutex registryMutex;
-Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false, false, {}, 0};
-Hive currentUser{"HKEY_CURRENT_USER", {}, false, false, {}, 0};
+Hive localMachine{"HKEY_LOCAL_MACHINE", {}, false, false, {}, 0, {}};
+Hive currentUser{"HKEY_CURRENT_USER", {}, false, false, {}, 0, {}};
 std::set<OpenKey*> openKeys;
 unsigned generation = 1;      // bumped when the machine changes: older handles go stale
 unsigned machineCodePage = 0; // the ANSI page, read with the machine's first HKLM
@@ -181,6 +182,7 @@ void loadHive(Hive& hive) {
     hive.data = std::move(fresh);
     hive.readOnly = readOnly;
     hive.stamp = stamp;
+    hive.path = path;
     hive.loaded = true;
     ++hive.version;
 }
@@ -193,8 +195,7 @@ void refreshHive(Hive& hive) {
         loadHive(hive);
         return;
     }
-    std::string path = hivePath(hive);
-    if (!path.empty() && !(stampOf(path) == hive.stamp))
+    if (!hive.path.empty() && !(stampOf(hive.path) == hive.stamp))
         loadHive(hive);
 }
 
@@ -240,12 +241,20 @@ unsigned codePage() {
     return machineCodePage ? machineCodePage : 1252;
 }
 
+bool isAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Names are ASCII nearly always, and ASCII is the same in every form.
 std::string nameFromAnsi(const std::string& ansi) {
-    return emu::wideToUtf8(emu::ansiToWide(ansi, codePage()));
+    return isAscii(ansi) ? ansi : emu::wideToUtf8(emu::ansiToWide(ansi, codePage()));
 }
 
 std::string nameToAnsi(const std::string& name) {
-    return emu::wideToAnsi(emu::utf8ToWide(name), codePage());
+    return isAscii(name) ? name : emu::wideToAnsi(emu::utf8ToWide(name), codePage());
 }
 
 bool isTextType(DWORD type) {
