@@ -116,6 +116,12 @@ status=$?
 diff -u "$work/reg/wine.txt" "$work/reg/emu.txt" >"$work/reg/diff.txt" || status=1
 report $status "registry hive written by the emulation imports into Wine"
 [ $status -eq 0 ] || cat "$work/reg/import.txt" "$work/reg/diff.txt"
+# The same values written through Wine's own calls read back as the
+# emulation's do (a text counted without its NUL gets one, as on NT).
+"$WINE" "$win/tests/conformance/reg_probe.exe" write 2>/dev/null
+"$WINE" "$win/tests/conformance/reg_probe.exe" read 2>/dev/null | tr -d '\r' \
+  >"$work/reg/wine-own.txt"
+conformance registry "$work/reg/wine-own.txt" "$work/reg/emu.txt" '^open: 0$' values
 
 # The stand-in host end to end: the same output from the DLL under Wine as from
 # the shared object on the emulated machine.

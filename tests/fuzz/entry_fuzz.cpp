@@ -4,6 +4,7 @@
 #include "src/format/FormatEntry.h"
 #include "src/platform/emu/emu_control.h"
 #include "src/platform/win32api.h"
+#include "temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,10 +17,8 @@ void useCodePage(unsigned page) {
     static unsigned current = 0;
     if (page == current)
         return;
-    static std::string root = [] {
-        char pattern[] = "/tmp/kestrin-entry-fuzz-XXXXXX";
-        return std::string(mkdtemp(pattern));
-    }();
+    static TempFolder folder("/tmp/kestrin-entry-fuzz-XXXXXX");
+    const std::string& root = folder.path;
     std::filesystem::create_directories(root + "/registry");
     std::ofstream(root + "/registry/HKEY_LOCAL_MACHINE.reg")
         << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\"

@@ -3,6 +3,7 @@
 // record handed straight to DecodeRecord.
 #include "src/eventlog/CEventLogReader.h"
 #include "src/platform/emu/emu_control.h"
+#include "temp_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,8 @@ namespace {
 std::string machine;
 
 void prepareMachine() {
-    char pattern[] = "/tmp/kestrin-fuzz-XXXXXX";
-    machine = mkdtemp(pattern);
+    static TempFolder folder("/tmp/kestrin-fuzz-XXXXXX");
+    machine = folder.path;
     fs::create_directories(machine + "/registry");
     fs::create_directories(machine + "/drive_c/Windows/System32/config");
     std::ofstream(machine + "/registry/HKEY_LOCAL_MACHINE.reg")

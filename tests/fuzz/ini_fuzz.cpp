@@ -3,6 +3,7 @@
 // next write of the same value leaves it byte for byte.
 #include "src/platform/emu/emu_control.h"
 #include "src/platform/win32api.h"
+#include "temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,12 +14,11 @@
 namespace {
 
 std::string machine() {
+    static TempFolder folder("/tmp/kestrin-ini-fuzz-XXXXXX");
     static std::string root = [] {
-        char pattern[] = "/tmp/kestrin-ini-fuzz-XXXXXX";
-        std::string dir = mkdtemp(pattern);
-        std::filesystem::create_directories(dir + "/drive_c/Windows");
-        emu::setMachineRoot(dir);
-        return dir;
+        std::filesystem::create_directories(folder.path + "/drive_c/Windows");
+        emu::setMachineRoot(folder.path);
+        return folder.path;
     }();
     return root;
 }
