@@ -1,5 +1,5 @@
-// libFuzzer target: arbitrary text formatted by FormatMessageA with ninety-nine
-// arguments (so every insert has one), with and without its flags.
+// libFuzzer target: arbitrary text formatted by FormatMessageA with enough
+// arguments for every insert and every "*", with and without its flags.
 #include "src/platform/emu/emu_control.h"
 #include "src/platform/win32api.h"
 
@@ -11,14 +11,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     // Arguments that stay valid however an insert's printf format reads them:
-    // texts with room for a wide NUL, small numbers for the integer formats.
+    // texts with room for a wide NUL. Each "*" takes the argument after the
+    // highest one used so far, so a text of 64K characters can ask for as
+    // many: the caller gives that many, as a caller must.
     static std::vector<std::string> texts;
     static std::vector<ULONG_PTR> arguments;
     if (texts.empty()) {
         for (int i = 0; i < 99; ++i)
             texts.push_back("arg" + std::to_string(i) + std::string(4, '\0'));
-        for (int i = 0; i < 99; ++i)
-            arguments.push_back(reinterpret_cast<ULONG_PTR>(texts[i].c_str()));
+        for (int i = 0; i < 99 + 65536; ++i)
+            arguments.push_back(reinterpret_cast<ULONG_PTR>(texts[i % 99].c_str()));
     }
     DWORD flags =
         FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY;
