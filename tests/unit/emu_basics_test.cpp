@@ -110,3 +110,14 @@ TEST(EmulatedIni, EncodingsLineEndsAndFilesThatCannotBeRead) {
     EXPECT_TRUE(std::filesystem::is_directory(machine.root() + "/drive_c/folder.ini"));
     EXPECT_TRUE(std::filesystem::is_fifo(machine.root() + "/drive_c/fifo.ini"));
 }
+
+TEST(EmulatedModules, AFifoOrAFolderGivenAsAModuleIsRefusedAtOnce) {
+    TestMachine machine;
+    std::filesystem::create_directories(machine.root() + "/drive_c/folder.dll");
+    mkfifo((machine.root() + "/drive_c/fifo.dll").c_str(), 0644);
+    for (const char* file : {"C:\\folder.dll", "C:\\fifo.dll"}) {
+        SetLastError(0);
+        EXPECT_EQ(nullptr, LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE)) << file;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << file;
+    }
+}

@@ -129,12 +129,19 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
                 }
             }
         }
+        // Opened without waiting, and checked again once open: a file swapped
+        // for a FIFO since the search must not hang the caller.
         struct stat info = {};
-        int fd = open(path.c_str(), O_RDONLY);
+        int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0)
                 close(fd);
             SetLastError(missingFileError(asData));
+            return nullptr;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            close(fd);
+            SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
         void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
