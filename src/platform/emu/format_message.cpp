@@ -164,10 +164,10 @@ struct InsertFormat {
     char type = 's';
 };
 
-bool parseNumber(const std::u16string& spec, size_t& at, unsigned long& value) {
+bool parseNumber(const std::u16string& directive, size_t& at, unsigned long& value) {
     value = 0;
-    while (at < spec.size() && spec[at] >= u'0' && spec[at] <= u'9') {
-        value = value * 10 + (spec[at++] - u'0');
+    while (at < directive.size() && directive[at] >= u'0' && directive[at] <= u'9') {
+        value = value * 10 + (directive[at++] - u'0');
         if (value > static_cast<unsigned long>(kMaxOutput))
             return false; // the result could not be kept
     }
@@ -177,32 +177,33 @@ bool parseNumber(const std::u16string& spec, size_t& at, unsigned long& value) {
 // False for a format the platform refuses (no closing "!", longer than its
 // 30 characters, more than two "*") and, our choice, for %n, floating point
 // and whatever else the C library would be trusted with.
-bool parseInsertFormat(const std::u16string& spec, InsertFormat& format) {
-    if (spec.size() > 30)
+bool parseInsertFormat(const std::u16string& directive, InsertFormat& format) {
+    if (directive.size() > 30)
         return false;
     size_t at = 0;
-    while (at < spec.size() && std::u16string(u"-+ #0").find(spec[at]) != std::u16string::npos)
-        format.flags += static_cast<char>(spec[at++]);
-    if (at < spec.size() && spec[at] == u'*') {
+    while (at < directive.size() &&
+           std::u16string(u"-+ #0").find(directive[at]) != std::u16string::npos)
+        format.flags += static_cast<char>(directive[at++]);
+    if (at < directive.size() && directive[at] == u'*') {
         format.starWidth = true;
         ++at;
-    } else if (!parseNumber(spec, at, format.width)) {
+    } else if (!parseNumber(directive, at, format.width)) {
         return false;
     }
-    if (at < spec.size() && spec[at] == u'.') {
+    if (at < directive.size() && directive[at] == u'.') {
         format.hasPrecision = true;
-        if (++at < spec.size() && spec[at] == u'*') {
+        if (++at < directive.size() && directive[at] == u'*') {
             format.starPrecision = true;
             ++at;
-        } else if (!parseNumber(spec, at, format.precision)) {
+        } else if (!parseNumber(directive, at, format.precision)) {
             return false;
         }
     }
     std::string rest;
-    for (; at < spec.size(); ++at) {
-        if (spec[at] > 0x7F)
+    for (; at < directive.size(); ++at) {
+        if (directive[at] > 0x7F)
             return false;
-        rest += static_cast<char>(spec[at]);
+        rest += static_cast<char>(directive[at]);
     }
     for (const char* size : {"I64", "I32", "ll", "h", "l", "w", "I"})
         if (rest.compare(0, std::strlen(size), size) == 0 && rest.size() > std::strlen(size)) {
@@ -254,10 +255,10 @@ bool formatInsert(const char16_t*& f, int number, Arguments& args, std::u16strin
         ++end;
     if (!*end)
         return false;
-    std::u16string spec(f + 1, end);
+    std::u16string directive(f + 1, end);
     f = end + 1;
     InsertFormat format;
-    if (!parseInsertFormat(spec, format))
+    if (!parseInsertFormat(directive, format))
         return false;
     // Only a number takes the 64-bit slots; a text's argument is its address.
     bool is64 = (format.size == "I64" || format.size == "ll") &&

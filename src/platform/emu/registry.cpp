@@ -257,10 +257,6 @@ std::string nameToAnsi(const std::string& name) {
     return isAscii(name) ? name : emu::wideToAnsi(emu::utf8ToWide(name), codePage());
 }
 
-bool isTextType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 bool isAdministrator() {
     if (serviceDepth > 0 || administratorOverride)
         return true;
@@ -503,11 +499,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
         std::string text;
         const unsigned char* bytes = value->data.data();
         size_t size = value->data.size();
-        if (isTextType(value->type)) {
-            std::u16string wide;
-            for (size_t i = 0; i + 1 < size; i += 2)
-                wide += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-            text = emu::wideToAnsi(wide, codePage());
+        if (emu::isTextType(value->type)) {
+            text = emu::wideToAnsi(emu::bytesToWide(bytes, size), codePage());
             bytes = reinterpret_cast<const unsigned char*>(text.data());
             size = text.size();
         }
@@ -549,16 +542,11 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD re
         if (emu::utf8ToWide(name).size() > emu::kMaxValueNameLength)
             return ERROR_INVALID_PARAMETER;
         std::vector<unsigned char> stored(data, data + dataSize);
-        if (isTextType(type)) {
+        if (emu::isTextType(type)) {
             if (dataSize && data[dataSize - 1] && !data[dataSize])
                 stored.push_back(0);
-            std::u16string wide =
-                emu::ansiToWide(std::string(stored.begin(), stored.end()), codePage());
-            stored.clear();
-            for (char16_t c : wide) {
-                stored.push_back(static_cast<unsigned char>(c & 0xFF));
-                stored.push_back(static_cast<unsigned char>(c >> 8));
-            }
+            stored = emu::wideBytes(
+                emu::ansiToWide(std::string(stored.begin(), stored.end()), codePage()));
         }
         emu::RegistryValue& value = key->setValue(name);
         value.type = type;

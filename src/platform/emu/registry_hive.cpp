@@ -115,8 +115,6 @@ void RegistryKey::removeValue(const std::string& valueName) {
         valueIndex_.emplace(folded(values_[i].name), i);
 }
 
-namespace {
-
 std::vector<unsigned char> wideBytes(const std::u16string& wide) {
     std::vector<unsigned char> out;
     out.reserve(wide.size() * 2);
@@ -134,6 +132,12 @@ std::u16string bytesToWide(const unsigned char* bytes, size_t size) {
         wide += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
     return wide;
 }
+
+bool isTextType(uint32_t type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+namespace {
 
 // The file as UTF-8 text, whatever it was written in.
 std::string decodeText(const std::string& bytes, unsigned codePage, HiveEncoding& encoding) {
@@ -295,10 +299,6 @@ bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out) {
         digits.clear();
     }
     return true;
-}
-
-bool isTextType(uint32_t type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // Parses what follows "=" in a value line into `type` and `data`.

@@ -67,6 +67,12 @@ struct RegistryHive {
     std::vector<std::string> closingComments;
 };
 
+// A text value's stored UTF-16LE bytes, and the text they hold.
+std::vector<unsigned char> wideBytes(const std::u16string& wide);
+std::u16string bytesToWide(const unsigned char* bytes, size_t size);
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: the types held as UTF-16LE.
+bool isTextType(uint32_t type);
+
 // The platform's limits.
 const size_t kMaxKeyDepth = 512;
 const size_t kMaxKeyNameLength = 255;
