@@ -11,7 +11,8 @@ posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev l
                 gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix)
 windows_packages=(g++-mingw-w64-i686-posix googletest)
 # Wine for the shipped 32-bit build, where this kernel runs 32-bit code; else
-# (or with KESTRIN_WINE_GUEST=1) what makes and boots a guest that does.
+# (or when KESTRIN_WINE_ROUTE names the chroot or the guest) what makes the
+# Debian root that runs it, and boots it as a guest where a chroot cannot be.
 wine_packages=(wine wine64 wine32:i386 xvfb xauth imagemagick)
 guest_packages=(qemu-system-x86 mmdebstrap e2fsprogs)
 
@@ -42,14 +43,27 @@ packages=("${posix_packages[@]}")
 install "${packages[@]}" || exit 1
 [ "$what" = all ] || exit 0
 
-if [ "${KESTRIN_WINE_GUEST:-0}" != 1 ] && bash "$here/wine-route.sh" kernel; then
+named_route=${KESTRIN_WINE_ROUTE:-}
+[ "${KESTRIN_WINE_GUEST:-0}" = 1 ] && named_route=guest
+if [ -z "$named_route" ] || [ "$named_route" = native ] && bash "$here/wine-route.sh" kernel; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     apt_updated=
   fi
   # wine32:i386 needs its i386 libraries at the versions of the amd64 ones
-  # installed; where the mirror cannot give them, a guest runs Wine instead.
-  install "${wine_packages[@]}" 2>/dev/null && exit 0
-  echo "32-bit Wine could not be installed here: the Windows tests will run in a guest" >&2
+  # installed; where the mirror cannot give them, a chroot or a guest runs
+  # Wine instead. A refusal is remembered for 12 hours, so that a test run
+  # does not pay for the same apt-get update and refusal every time.
+  refused=/var/cache/kestrin-wine-guest/wine32-refused
+  if [ -n "$(find "$refused" -mmin -720 2>/dev/null)" ]; then
+    echo "32-bit Wine could not be installed here at $(date -r "$refused" +%H:%M) (tried again" \
+      "after 12 hours): the Windows tests run in a chroot or a guest" >&2
+  elif install "${wine_packages[@]}" 2>/dev/null; then
+    rm -f "$refused"
+    exit 0
+  else
+    mkdir -p "$(dirname "$refused")" && touch "$refused"
+    echo "32-bit Wine could not be installed here: the Windows tests run in a chroot or a guest" >&2
+  fi
 fi
 install "${guest_packages[@]}"

@@ -3,14 +3,21 @@
 # shipped 32-bit build: the DLL's own tests, the conformance probes (the
 # emulation against Wine's implementation of the same calls) and the stand-in
 # host end to end. Expects the posix and win32 builds to be there. Where this
-# machine's own Wine cannot run 32-bit programs (scripts/wine-route.sh), or
-# with KESTRIN_WINE_GUEST=1, it runs itself inside a guest (wine-guest.sh).
+# machine's own Wine cannot run 32-bit programs it runs itself in a chroot of
+# a Debian root that can (wine-chroot.sh) or inside a guest (wine-guest.sh):
+# scripts/wine-route.sh chooses, KESTRIN_WINE_ROUTE names one outright.
 # Prints one line per check and exits non-zero if any failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-if [ "${KESTRIN_IN_GUEST:-0}" != 1 ] && [ "$(bash scripts/wine-route.sh)" = guest ]; then
-  exec bash scripts/wine-guest.sh
+if [ "${KESTRIN_IN_GUEST:-0}" != 1 ]; then
+  route=$(bash scripts/wine-route.sh why) || exit 2
+  echo "== route: $route"
+  case $route in
+    chroot:*) exec bash scripts/wine-chroot.sh ;;
+    guest:*) exec bash scripts/wine-guest.sh ;;
+  esac
 fi
+source scripts/heartbeat.sh
 source scripts/wine_env.sh
 posix=build/posix
 win=build/win32
@@ -31,7 +38,7 @@ conformance() { # name, wine output, emulation output, sign, what its lines are
 }
 
 echo "== Wine $("$WINE" --version): the win32 build in a WoW64 prefix"
-wine_start || exit 1
+heartbeat "a new WoW64 prefix (wineboot)" wine_start || exit 1
 
 # The DLL's own tests (GoogleTest), loaded from a plugins folder as the host does.
 # The dialog test makes SHOT.ready when the dialog is on the screen and waits
@@ -48,8 +55,11 @@ rm -f "$shot" "$shot.ready"
   done
 ) &
 watcher=$!
-KESTRIN_DIALOG_SCREENSHOT="$(wine_path "$shot")" \
-  "$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
+run_win_tests() {
+  KESTRIN_DIALOG_SCREENSHOT="$(wine_path "$shot")" \
+    "$WINE" "$win/tests/win/win_tests.exe" >"$work/win_tests.txt" 2>&1
+}
+heartbeat "win_tests.exe under Wine" run_win_tests
 status=$?
 kill $watcher 2>/dev/null
 wait $watcher 2>/dev/null

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Every test: installs what it needs, builds all targets, runs the unit tests
 # (plain and under AddressSanitizer + UndefinedBehaviorSanitizer), checks the
-# shipped DLL's form and runs the Windows tests with it under 32-bit Wine,
-# inside a guest where this machine cannot (scripts/wine-route.sh).
+# shipped DLL's form and runs the Windows tests with it under 32-bit Wine:
+# this machine's own, a chroot of a Debian root or a guest under QEMU
+# (scripts/wine-route.sh). A step that runs long says every minute what it
+# waits on.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh all || exit 1
+source scripts/heartbeat.sh
+heartbeat "the packages (apt-get)" bash scripts/install-deps.sh all || exit 1
 
 passed=0
 failed=0
@@ -13,7 +16,7 @@ step() { # name command...
   local name=$1
   shift
   echo "== $name"
-  if "$@"; then
+  if heartbeat "$name" "$@"; then
     passed=$((passed + 1))
     echo "ok   $name"
   else
@@ -67,6 +70,7 @@ step "win32 DLL form" bash scripts/check-dll.sh build/win32/KestrinPlugin.dll \
 step "the release archive" bash scripts/check-release.sh build/win32
 case $(bash scripts/wine-route.sh) in
   native) where="under this machine's 32-bit Wine" ;;
+  chroot) where="under 32-bit Wine in a chroot of the Wine root" ;;
   *) where="under 32-bit Wine in a guest (QEMU)" ;;
 esac
 step "Windows tests (the win32 build) $where" bash scripts/run-wine-tests.sh
