@@ -34,6 +34,7 @@ heartbeat() {
   "$@"
   status=$?
   unset KESTRIN_HEARTBEAT_FILE
+  pkill -P "$ticker" 2>/dev/null # its sleep
   kill "$ticker" 2>/dev/null
   wait "$ticker" 2>/dev/null
   rm -f "$file"
