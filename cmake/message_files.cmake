@@ -3,7 +3,7 @@
 # Windows: 64-bit files in C:\Windows\System32, and 32-bit copies in SysWOW64
 # of all but the Service Control Manager's state messages (kservice), which, as
 # on Windows, a 32-bit process finds only through Sysnative.
-set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams)
+set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams kernelbase)
 set(KESTRIN_MESSAGES_64_ONLY kservice)
 
 function(kestrin_message_dll name arch outdir outvar)

@@ -59,7 +59,9 @@ bool copyTree(const std::string& from, const std::string& to, std::string& error
     bool ok = true;
     do {
         std::string name = found.cFileName;
-        if (name == "." || name == "..")
+        // The emulated machine's system message file stands in for the
+        // platform's own table; Windows (and Wine) have theirs.
+        if (name == "." || name == ".." || lstrcmpiA(name.c_str(), "kernelbase.dll") == 0)
             continue;
         std::string source = from + "\\" + name, destination = to + "\\" + name;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)

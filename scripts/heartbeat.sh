@@ -28,7 +28,7 @@ heartbeat() {
       kill -0 "$parent" 2>/dev/null && [ -f "$file" ] || { rm -f "$file"; exit 0; }
       echo "   ... waiting on $(cat "$file" 2>/dev/null) ($((SECONDS - started)) s so far)"
     done
-  ) &
+  ) 2>/dev/null &
   local ticker=$!
   export KESTRIN_HEARTBEAT_FILE=$file
   "$@"

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,6 +74,31 @@ void fromString(const char* label, const char* text, DWORD flags = 0) {
     format(label, FORMAT_MESSAGE_FROM_STRING | flags, text, 0, 0);
 }
 
+// FormatMessageA's length limit: a text of `length` characters, plain or
+// through a %1 insert, into a buffer of `size` or allocated (`size` its least).
+void longText(size_t length, DWORD size) {
+    std::string text(length, 'x');
+    const ULONG_PTR insert[] = {reinterpret_cast<ULONG_PTR>(text.c_str())};
+    for (int how = 0; how < 3; ++how) {
+        const char* source = how == 1 ? "%1" : text.c_str();
+        DWORD flags = FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                      (how == 2 ? FORMAT_MESSAGE_ALLOCATE_BUFFER : 0);
+        std::vector<char> buffer(size + 1);
+        char* allocated = nullptr;
+        LPSTR out = how == 2 ? reinterpret_cast<LPSTR>(&allocated) : buffer.data();
+        SetLastError(0xdeadbeef);
+        DWORD n = FormatMessageA(flags, source, 0, 0, out, size,
+                                 reinterpret_cast<va_list*>(const_cast<ULONG_PTR*>(insert)));
+        std::printf("%-6s %5zu chars, size %5lu -> %lu error %lu\n",
+                    how == 0   ? "text"
+                    : how == 1 ? "insert"
+                               : "alloc",
+                    length, static_cast<unsigned long>(size), static_cast<unsigned long>(n),
+                    n ? 0ul : static_cast<unsigned long>(GetLastError()));
+        LocalFree(allocated);
+    }
+}
+
 // Ids worth asking every file for: the samples', the test files', and some
 // system error codes that Wine's own message files carry.
 const DWORD kIds[] = {1,          2,          3,          6,          38,         87,
@@ -93,6 +119,9 @@ int main(int argc, char** argv) {
     fromString("trailing percent", "ends with %");
     fromString("empty", "");
     fromString("two digits then a digit", "%123");
+    for (size_t length : {32766u, 32767u, 32768u})
+        for (DWORD size : {0u, 32767u, 32768u})
+            longText(length, size);
 
     static const unsigned short wide[] = {'w', 'i', 'd', 'e', 0};
     auto t = [](const void* p) { return reinterpret_cast<ULONG_PTR>(p); };

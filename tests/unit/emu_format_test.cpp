@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,4 +70,62 @@ TEST(EmulatedFormatMessage, InsertsTakeTheirSlotsAndBadFormatsFailFirst) {
         }
     }
     EXPECT_EQ(7, written) << "%n never reaches the C library";
+}
+
+namespace {
+std::string formatList(const char* text, ...) {
+    char out[256] = {};
+    va_list list;
+    va_start(list, text);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_STRING, text, 0, 0, out, sizeof out, &list);
+    va_end(list);
+    return n ? out : "(failed)";
+}
+} // namespace
+
+TEST(EmulatedFormatMessage, AVaListIsReadAWordOfTheProcessAtATime) {
+    // A 64-bit process passes an address and an I64 number as one word each.
+    std::string heap = "on the heap";
+    EXPECT_EQ("[on the heap] [1099511627776] [literal]",
+              formatList("[%1] [%2!I64u!] [%3!s!]", heap.c_str(), 1ull << 40, "literal"));
+    ULONG_PTR array[] = {ULONG_PTR(1) << 40, 7};
+    char* out = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                       FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                   "%1!I64u! %2!u!", 0, 0, reinterpret_cast<LPSTR>(&out), 0,
+                   reinterpret_cast<va_list*>(array));
+    EXPECT_STREQ("1099511627776 7", out);
+    LocalFree(out);
+}
+
+TEST(EmulatedFormatMessage, TheAFunctionTakesNoBufferOf32KAndFormatsNoMoreThan32767) {
+    const struct {
+        size_t length;
+        DWORD size, flags, error; // error 0: formatted
+    } rows[] = {
+        {32766, 32767, 0, 0},
+        {32767, 32768, 0, ERROR_INVALID_PARAMETER},
+        {32767, 32768, FORMAT_MESSAGE_ALLOCATE_BUFFER, ERROR_INVALID_PARAMETER},
+        {32767, 0, FORMAT_MESSAGE_ALLOCATE_BUFFER, 0},
+        {32768, 0, FORMAT_MESSAGE_ALLOCATE_BUFFER, ERROR_INSUFFICIENT_BUFFER},
+        {40000, 32767, 0, ERROR_INSUFFICIENT_BUFFER},
+    };
+    for (const auto& row : rows) {
+        std::string text(row.length, 'x');
+        for (const char* source : {text.c_str(), "%1"}) {
+            ULONG_PTR args[] = {reinterpret_cast<ULONG_PTR>(text.c_str())};
+            std::vector<char> buffer(row.size + 1);
+            char* allocated = nullptr;
+            bool allocate = row.flags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
+            SetLastError(0);
+            DWORD n = FormatMessageA(
+                FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | row.flags, source, 0,
+                0, allocate ? reinterpret_cast<LPSTR>(&allocated) : buffer.data(), row.size,
+                reinterpret_cast<va_list*>(args));
+            EXPECT_EQ(row.error ? 0 : row.length, n) << row.length << " " << row.size << source[0];
+            if (row.error)
+                EXPECT_EQ(row.error, GetLastError()) << row.length << " " << row.size;
+            LocalFree(allocated);
+        }
+    }
 }

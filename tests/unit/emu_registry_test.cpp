@@ -278,8 +278,10 @@ TEST(EmulatedRegistry, AStandardUserGetsWhatTheHandleAndTheMachineAllow) {
               RegEnumKeyExA(query, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS,
               RegEnumKeyExA(read, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(query, "Deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                   nullptr, &other, nullptr));
+    // Windows does not ask the parent handle for KEY_CREATE_SUB_KEY.
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(query, "Deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &other, nullptr));
+    RegCloseKey(other);
     EXPECT_EQ(ERROR_ACCESS_DENIED,
               RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_SZ, value, sizeof value));
     RegCloseKey(read);

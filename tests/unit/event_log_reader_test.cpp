@@ -41,17 +41,18 @@ const EVENTLOGRECORD* asRecord(const std::vector<uint8_t>& bytes) {
 } // namespace
 
 TEST(CErrorInfo, StatusFollowsWhatWasRecorded) {
+    TestMachine machine;  // its system message file
     CEventLogReader info; // CErrorInfo is only ever part of a reader
     int32_t status = -1;
     EXPECT_FALSE(info.GetStatus(&status));
     EXPECT_EQ(0, status);
-    EXPECT_EQ("The operation completed successfully.\r\n", info.GetErrorText());
+    EXPECT_EQ("The operation succeeded.\r\n", info.GetErrorText());
 
     SetLastError(6);
     info.SetStatus("Log closed.", 0, true);
     EXPECT_TRUE(info.GetStatus(&status));
     EXPECT_EQ(1, status);
-    EXPECT_EQ("The handle is invalid.\r\n", info.GetErrorText());
+    EXPECT_EQ("The handle is not valid.\r\n", info.GetErrorText());
 
     SetLastError(5);
     info.SetStatus("", 0, true);
@@ -60,7 +61,7 @@ TEST(CErrorInfo, StatusFollowsWhatWasRecorded) {
     info.SetStatus("", 7, false);
     info.GetStatus(&status);
     EXPECT_EQ(1, status);
-    EXPECT_EQ("The operation completed successfully.\r\n", info.GetErrorText()) << "code erased";
+    EXPECT_EQ("The operation succeeded.\r\n", info.GetErrorText()) << "code erased";
     EXPECT_TRUE(info.GetStatus(nullptr));
 
     SetLastError(38);
@@ -70,11 +71,12 @@ TEST(CErrorInfo, StatusFollowsWhatWasRecorded) {
 }
 
 TEST(CErrorInfo, SystemErrorTextIsThePlatformsUntrimmed) {
+    TestMachine machine;
     long blocks = emu::ledger().localBlocks;
-    EXPECT_EQ("Reached the end of the file.\r\n", GetSystemErrorText(38));
-    EXPECT_EQ("The parameter is incorrect.\r\n", GetSystemErrorText(87));
-    EXPECT_EQ("The event log file is corrupted.\r\n", GetSystemErrorText(1500));
-    EXPECT_EQ("The RPC server is unavailable.\r\n", GetSystemErrorText(1722));
+    EXPECT_EQ("The end of the file has been reached.\r\n", GetSystemErrorText(38));
+    EXPECT_EQ("One of the parameters is wrong.\r\n", GetSystemErrorText(87));
+    EXPECT_EQ("The event log file is damaged.\r\n", GetSystemErrorText(1500));
+    EXPECT_EQ("The RPC server cannot be reached.\r\n", GetSystemErrorText(1722));
     EXPECT_EQ("Cannot Display Error.", GetSystemErrorText(0xE0001234));
     EXPECT_EQ(blocks, emu::ledger().localBlocks) << "every buffer given back";
 }
@@ -150,7 +152,7 @@ TEST(CEventLogReader, OpensOnlyWhatItCanAndRecordsWhy) {
     CEventLogReader remote;
     EXPECT_FALSE(remote.Open("System", "\\\\elsewhere"));
     EXPECT_EQ("System", remote.LogName());
-    EXPECT_EQ("The RPC server is unavailable.\r\n", remote.GetErrorText());
+    EXPECT_EQ("The RPC server cannot be reached.\r\n", remote.GetErrorText());
 }
 
 TEST(CEventLogReader, GrowsItsBufferToExactlyTheRecordAndReadsItAgainByNumber) {
@@ -173,7 +175,7 @@ TEST(CEventLogReader, GrowsItsBufferToExactlyTheRecordAndReadsItAgainByNumber) {
     int32_t status = 0;
     reader.GetStatus(&status);
     EXPECT_EQ(2, status);
-    EXPECT_EQ("The parameter is incorrect.\r\n", reader.GetErrorText());
+    EXPECT_EQ("One of the parameters is wrong.\r\n", reader.GetErrorText());
 
     CEventEntry entry;
     EXPECT_TRUE(reader.ReadEntry(1, entry));
@@ -217,11 +219,11 @@ TEST(CEventLogReader, EndlessEmptyReadsAndReadErrorsEndTheBatch) {
     emu::failEventLogReads(1000, 0);
     EXPECT_EQ(-1, reader.ReadEntries(25, true));
     emu::clearFaults();
-    EXPECT_EQ("The system cannot read from the specified device.\r\n", reader.GetErrorText());
+    EXPECT_EQ("The device could not be read.\r\n", reader.GetErrorText());
 
     emu::failEventLogReads(1, ERROR_INVALID_HANDLE);
     EXPECT_EQ(-1, reader.ReadEntries(25, true));
-    EXPECT_EQ("The handle is invalid.\r\n", reader.GetErrorText());
+    EXPECT_EQ("The handle is not valid.\r\n", reader.GetErrorText());
     EXPECT_EQ(-1, reader.ReadEntries(25, true)) << "the failure stays on record";
     EXPECT_EQ(2u, reader.EntryCount());
     emu::clearFaults();
@@ -236,7 +238,7 @@ TEST(CEventLogReader, ARecordLargerThanAnyReadIsAFailureNotALoop) {
     ASSERT_TRUE(reader.Open("System", ""));
     EXPECT_EQ(-1, reader.ReadEntries(25, true));
     EXPECT_EQ(0u, reader.EntryCount());
-    EXPECT_EQ("The parameter is incorrect.\r\n", reader.GetErrorText());
+    EXPECT_EQ("One of the parameters is wrong.\r\n", reader.GetErrorText());
 }
 
 TEST(CEventLogReader, ARefusedSeekReadReadsBackOnAHandleOfItsOwn) {

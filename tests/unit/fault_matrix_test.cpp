@@ -33,9 +33,8 @@ std::string text(const char* t) {
 // What the plugin shows when a call fails for want of memory: the platform's
 // text for it, or its own.
 bool isReportedFailure(const std::string& shown) {
-    for (const char* failure :
-         {"Not enough memory resources are available to process this command.",
-          "Insuficient memory to allocate event data."})
+    for (const char* failure : {"There is not enough memory to carry out this command.",
+                                "Insuficient memory to allocate event data."})
         if (shown.find(failure) != std::string::npos)
             return true;
     return false;

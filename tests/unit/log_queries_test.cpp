@@ -108,21 +108,20 @@ TEST_F(LogQueries, TheNewestEntryNamesSystemByDefaultAndExplainsFailures) {
     module_.dllshutdown(record);
 
     PluginRecord* security = start("Security", "%1");
-    EXPECT_STREQ("A required privilege is not held by the client.\r\n",
-                 module_.LastLogEntry(security))
+    EXPECT_STREQ("The caller lacks a privilege this needs.\r\n", module_.LastLogEntry(security))
         << "a standard user may not read the Security log";
     module_.dllshutdown(security);
     {
         AsAdministrator administrator;
         PluginRecord* empty = start("Security", "%1");
-        EXPECT_STREQ("The parameter is incorrect.\r\n", module_.LastLogEntry(empty))
+        EXPECT_STREQ("One of the parameters is wrong.\r\n", module_.LastLogEntry(empty))
             << "an empty log: the platform's text for the failed read";
         module_.dllshutdown(empty);
     }
 
     machine_.writeLogBytes("Application", std::vector<uint8_t>(512, 0x33));
     PluginRecord* damaged = start("Application", "%1");
-    EXPECT_STREQ("The event log file is corrupted.\r\n", module_.LastLogEntry(damaged));
+    EXPECT_STREQ("The event log file is damaged.\r\n", module_.LastLogEntry(damaged));
     module_.dllshutdown(damaged);
 }
 
@@ -164,7 +163,7 @@ TEST_F(LogQueries, AReadThatEndsAtTheEndOfTheLogSaysSo) {
     machine_.writeLog("System", records(1));
     PluginRecord* record = start("System", "%1");
     emu::failEventLogReads(1, ERROR_HANDLE_EOF); // the read finds no record, and records nothing
-    EXPECT_STREQ("Reached the end of the file.\r\n", module_.LastLogEntry(record))
+    EXPECT_STREQ("The end of the file has been reached.\r\n", module_.LastLogEntry(record))
         << "not the text for success";
     emu::clearFaults();
     module_.dllshutdown(record);
@@ -179,7 +178,7 @@ TEST_F(LogQueries, TheChosenLogOrAClearText) {
                     "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\NETLOGON", 0, nullptr,
                     0, KEY_ALL_ACCESS, nullptr, &source, nullptr);
     RegCloseKey(source);
-    const std::string unknown = "The specified channel could not be found.\r\n";
+    const std::string unknown = "No channel of that name was found.\r\n";
     const struct {
         const char* log;
         std::string entry;

@@ -116,7 +116,7 @@ TEST_F(MessageText, EachListedFileIsTriedThenTheSystemsTable) {
     EXPECT_EQ("The Spooler service failed to start due to the following error: \r\ngone\r\n",
               reader.GetRecordMessageText(1))
         << "found in the third file of the list";
-    EXPECT_EQ("The handle is invalid.\r\n", reader.GetRecordMessageText(2))
+    EXPECT_EQ("The handle is not valid.\r\n", reader.GetRecordMessageText(2))
         << "no file has id 6: the system's table";
     EXPECT_FALSE(reader.GetStatus(nullptr));
 
@@ -172,13 +172,13 @@ TEST_F(MessageText, ParameterStringsShowTheTextsTheyName) {
                       recordOf(u"NETLOGON", 0xC0001B58, {u"Big", u"%%4294967296 %%%%22"})});
     const std::string failed = " service failed to start due to the following error: \r\n";
     std::vector<std::string> seen = texts("System", 3);
-    EXPECT_EQ("The Spooler" + failed + "The system cannot find the file specified.\r\n", seen[2])
+    EXPECT_EQ("The Spooler" + failed + "No file by that name was found.\r\n", seen[2])
         << "no parameter file: the system's table";
     EXPECT_EQ("The There are currently no logon servers available to service the logon "
               "request." +
                   failed +
-                  "The device does not recognize the command., The system cannot find the file "
-                  "specified. %%99999 100%%\r\n",
+                  "The device does not recognize the command., No file by that name was found. "
+                  "%%99999 100%%\r\n",
               seen[1])
         << "each file in turn, then the system; an id nobody has stays";
     EXPECT_EQ("The Big" + failed + "%%4294967296 %%The device does not recognize the command.\r\n",
@@ -195,7 +195,8 @@ TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
                                 recordOf(u"Broken", 0x40001B7D, {u"Spooler", u"running"})});
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));
-    EXPECT_EQ("", reader.GetRecordMessageText(1)) << "not the system's \"The handle is invalid.\"";
+    EXPECT_EQ("", reader.GetRecordMessageText(1))
+        << "not the system's \"The handle is not valid.\"";
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_WORK_DONE), reader.CaptureLastError());
     // A wide insert reads the ANSI string as UTF-16 up to an aligned pair of NULs,
     // which every string and every padding ends in (ASan watches the read).

@@ -17,7 +17,21 @@ TestMachine::TestMachine(const std::string& from) {
     if (!from.empty())
         fs::copy(from, root_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::create_directories(fs::path(root_) / "drive_c" / "Windows");
+    installSystemMessages("System32");
     reload();
+}
+
+// Every Windows has its system message file, and a 64-bit one a 32-bit copy
+// in SysWOW64: a machine made here has the bundled machine's.
+void TestMachine::installSystemMessages(const std::string& folder) {
+    fs::path target = fs::path(root_) / "drive_c" / "Windows" / folder / "kernelbase.dll";
+    std::error_code ec;
+    if (fs::exists(target, ec))
+        return;
+    fs::create_directories(target.parent_path(), ec);
+    fs::copy_file(fs::path(KESTRIN_SAMPLE_MACHINE) / "drive_c" / "Windows" / "SysWOW64" /
+                      "kernelbase.dll",
+                  target, ec);
 }
 
 TestMachine::~TestMachine() {
@@ -43,6 +57,8 @@ void TestMachine::writeFile(const std::string& relativePath, const std::string& 
     fs::path path = fs::path(root_) / relativePath;
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << contents;
+    if (relativePath.rfind("drive_c/Windows/SysWOW64/", 0) == 0)
+        installSystemMessages("SysWOW64");
 }
 
 std::string TestMachine::readFile(const std::string& relativePath) const {

@@ -28,6 +28,7 @@ class TestMachine {
     void reload();
 
   private:
+    void installSystemMessages(const std::string& folder);
     std::string root_;
 };
 

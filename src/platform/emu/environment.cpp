@@ -4,7 +4,8 @@
 // the ones every Windows has. On a 64-bit machine the
 // process is a 32-bit one: ProgramFiles and CommonProgramFiles name the
 // "(x86)" folders, ProgramW6432 and CommonProgramW6432 the native ones. A name
-// found nowhere is left as it stands, percent signs included.
+// found nowhere is left as it stands, percent signs included. A REG_EXPAND_SZ
+// variable comes expanded, as in the environment Windows builds at logon.
 //
 // Returns the characters the expansion needs, NUL included; when that is more
 // than `size`, nothing is written past `size` and the caller must ask again.
@@ -19,7 +20,10 @@
 
 namespace {
 
-bool registryVariable(HKEY root, const char* path, const std::string& name, std::string& value) {
+std::string expand(const std::string& text, int depth);
+
+bool registryVariable(HKEY root, const char* path, const std::string& name, std::string& value,
+                      int depth) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
@@ -31,6 +35,11 @@ bool registryVariable(HKEY root, const char* path, const std::string& name, std:
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     value.assign(data, strnlen(data, size));
+    // Windows expands a REG_EXPAND_SZ variable when it builds the process's
+    // environment (%USERPROFILE%\AppData\Local\Temp as TEMP): once, so that
+    // a variable naming itself cannot loop.
+    if (type == REG_EXPAND_SZ && depth == 0)
+        value = expand(value, depth + 1);
     return true;
 }
 
@@ -62,12 +71,35 @@ bool defaultVariable(const std::string& name, std::string& value) {
     return false;
 }
 
-bool lookup(const std::string& name, std::string& value) {
-    return registryVariable(HKEY_CURRENT_USER, "Environment", name, value) ||
+bool lookup(const std::string& name, std::string& value, int depth) {
+    return registryVariable(HKEY_CURRENT_USER, "Environment", name, value, depth) ||
            registryVariable(HKEY_LOCAL_MACHINE,
                             "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
-                            name, value) ||
+                            name, value, depth) ||
            defaultVariable(name, value);
+}
+
+std::string expand(const std::string& text, int depth) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t open = text.find('%', pos);
+        size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+        if (close == std::string::npos) {
+            out += text.substr(pos);
+            break;
+        }
+        out += text.substr(pos, open - pos);
+        std::string name = text.substr(open + 1, close - open - 1), value;
+        if (!name.empty() && lookup(name, value, depth)) {
+            out += value;
+            pos = close + 1;
+        } else {
+            out += '%';
+            pos = open + 1; // the closing % may open the next name
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -78,25 +110,7 @@ extern "C" DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destinati
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        std::string text = source, out;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t open = text.find('%', pos);
-            size_t close = open == std::string::npos ? open : text.find('%', open + 1);
-            if (close == std::string::npos) {
-                out += text.substr(pos);
-                break;
-            }
-            out += text.substr(pos, open - pos);
-            std::string name = text.substr(open + 1, close - open - 1), value;
-            if (!name.empty() && lookup(name, value)) {
-                out += value;
-                pos = close + 1;
-            } else {
-                out += '%';
-                pos = open + 1; // the closing % may open the next name
-            }
-        }
+        std::string out = expand(source, 0);
         DWORD needed = static_cast<DWORD>(out.size() + 1);
         if (destination && needed <= size)
             std::memcpy(destination, out.c_str(), needed);

@@ -320,14 +320,19 @@ extern "C" BOOL WINAPI CloseEventLog(HANDLE eventLog) {
 }
 
 // GetNumberOfEventLogRecords / GetOldestEventLogRecord: from the end-of-file
-// record (0 and 0 for an empty log). FALSE with ERROR_INVALID_HANDLE or
-// ERROR_INVALID_PARAMETER for a NULL result.
+// record (0 and 0 for an empty log). FALSE with ERROR_INVALID_PARAMETER for a
+// NULL result (whatever the handle), else ERROR_INVALID_HANDLE for a handle
+// that is not open.
 extern "C" BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* numberOfRecords) {
     return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        if (!numberOfRecords) { // checked before the handle, as Windows does
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         std::lock_guard<std::mutex> lock(logMutex);
         LogHandle* handle = lookup(eventLog);
-        if (!handle || !numberOfRecords) {
-            SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        if (!handle) {
+            SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
         followChanges(*handle);
@@ -338,10 +343,14 @@ extern "C" BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* number
 
 extern "C" BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRecord) {
     return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        if (!oldestRecord) { // checked before the handle, as Windows does
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         std::lock_guard<std::mutex> lock(logMutex);
         LogHandle* handle = lookup(eventLog);
-        if (!handle || !oldestRecord) {
-            SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        if (!handle) {
+            SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
         followChanges(*handle);
@@ -355,13 +364,24 @@ extern "C" BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRec
 // goes on from the last record this handle read (from the oldest forwards, the
 // newest backwards, the first time). Fails with ERROR_INSUFFICIENT_BUFFER and
 // the bytes the next record needs in *minBytesNeeded when it does not fit,
-// ERROR_HANDLE_EOF past the last record, ERROR_INVALID_PARAMETER for bad flags
-// or a record number not in the log, ERROR_EVENTLOG_FILE_CORRUPT for a damaged
-// file, ERROR_INVALID_HANDLE for a handle that is not open.
+// ERROR_HANDLE_EOF past the last record, ERROR_INVALID_PARAMETER for bad flags,
+// a null buffer (both checked first, whatever the handle) or a record number
+// not in the log, ERROR_EVENTLOG_FILE_CORRUPT for a damaged file,
+// ERROR_INVALID_HANDLE for a handle that is not open.
 extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD recordOffset,
                                      LPVOID buffer, DWORD bytesToRead, DWORD* bytesRead,
                                      DWORD* minBytesNeeded) {
     return emu::platformCall<BOOL>(FALSE, true, [&]() -> BOOL {
+        // The arguments are checked before the handle, as Windows does: one
+        // direction and one way of reading, and a buffer.
+        const bool seek = readFlags & EVENTLOG_SEEK_READ,
+                   sequential = readFlags & EVENTLOG_SEQUENTIAL_READ;
+        const bool forwards = readFlags & EVENTLOG_FORWARDS_READ,
+                   backwards = readFlags & EVENTLOG_BACKWARDS_READ;
+        if (seek == sequential || forwards == backwards || !buffer) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         std::lock_guard<std::mutex> lock(logMutex);
         LogHandle* handle = lookup(eventLog);
         if (!handle) {

@@ -3,14 +3,17 @@
 //
 // Lookup: FORMAT_MESSAGE_FROM_HMODULE reads the module's RT_MESSAGETABLE (a PE
 // file LoadLibraryExA mapped); FORMAT_MESSAGE_FROM_SYSTEM then tries the
-// system's table (an HRESULT of FACILITY_WIN32 is folded to its code). Language
+// system's table, the machine's System32\kernelbase.dll (an HRESULT of
+// FACILITY_WIN32 is folded to its code). Language
 // 0 takes neutral, then the user's (English, United States), then the first the
 // table has; any other language is taken as it is, with a neutral sublanguage,
 // or neutral. Not found: 0 and
 // ERROR_RESOURCE_TYPE_NOT_FOUND (no message table), ERROR_RESOURCE_LANG_NOT_FOUND
 // (not in that language) or ERROR_MR_MID_NOT_FOUND (not that message).
 //
-// A message longer than 64K characters fails with ERROR_INVALID_PARAMETER.
+// A `size` of 32,768 or more fails with ERROR_INVALID_PARAMETER before any
+// work, and a result longer than 32,767 characters with
+// ERROR_INSUFFICIENT_BUFFER, as the A function's fixed buffer refuses it.
 //
 // Formatting: the text's line breaks come out as CR LF; %n is CR LF, %r CR, %t
 // TAB, %0 ends the text (no line break after it); %1 to %99 take the argument
@@ -40,29 +43,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace emu {
-const char* systemMessage(DWORD code);
+bool withSystemMessageFile(const std::function<void(const pe::ResourceReader&)>& use);
 }
 
 namespace {
 
 const uint32_t kMessageTable = 11; // RT_MESSAGETABLE
 const DWORD kNoWorkDone = 235;     // ERROR_NO_WORK_DONE: the text formatted to nothing
-// The platform's limit on a formatted message: 64K. It also keeps a message
-// file's "%1!999999999s!" from asking for gigabytes.
+// Widths and precisions past 64K are refused before any work: a message
+// file's "%1!999999999s!" never asks for gigabytes.
 const int kMaxOutput = 0xFFFF;
+// FormatMessageA formats into a buffer of 32K characters and takes no size of
+// 32K or more: a result longer than 32,767 characters does not fit.
+const size_t kMaxResult = 32767;
+const DWORD kMaxBufferSize = 32768;
 
 // 0, or why the message is not there: the module has no message table
 // (ERROR_RESOURCE_TYPE_NOT_FOUND), not in that language
 // (ERROR_RESOURCE_LANG_NOT_FOUND), or not that message (ERROR_MR_MID_NOT_FOUND).
-DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string& text) {
-    const emu::MappedModule* mapped = emu::findMappedModule(module);
-    if (!mapped)
-        return ERROR_MR_MID_NOT_FOUND;
-    const emu::pe::ResourceReader& reader = mapped->reader;
+DWORD findTableMessage(const emu::pe::ResourceReader& reader, DWORD id, DWORD language,
+                       std::u16string& text) {
     std::vector<uint16_t> available = reader.languages(kMessageTable, 1);
     if (available.empty())
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
@@ -80,23 +85,29 @@ DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string
     return ERROR_RESOURCE_LANG_NOT_FOUND;
 }
 
+DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string& text) {
+    const emu::MappedModule* mapped = emu::findMappedModule(module);
+    if (!mapped)
+        return ERROR_MR_MID_NOT_FOUND;
+    return findTableMessage(mapped->reader, id, language, text);
+}
+
+// The machine's system message file; one the machine lacks finds nothing.
 DWORD loadSystemMessage(DWORD id, DWORD language, std::u16string& text) {
-    WORD primary = language & 0x3FF;
-    if (language != 0 && primary != LANG_NEUTRAL && primary != 0x09)
-        return ERROR_RESOURCE_LANG_NOT_FOUND;
     if ((id & 0xFFFF0000u) == 0x80070000u) // HRESULT_FROM_WIN32
         id &= 0xFFFF;
-    const char* message = emu::systemMessage(id);
-    if (!message)
-        return ERROR_MR_MID_NOT_FOUND;
-    text = emu::ansiToWide(message);
-    return 0;
+    DWORD error = ERROR_MR_MID_NOT_FOUND;
+    emu::withSystemMessageFile([&](const emu::pe::ResourceReader& reader) {
+        error = findTableMessage(reader, id, language, text);
+    });
+    return error;
 }
 
 // The arguments as the platform takes them. An array is indexed by insert
 // number; the arguments of "*" widths and precisions follow the highest insert
 // used so far. A va_list is read in order, each argument once, keeping what was
-// read; an I64 insert takes two of its 32-bit slots.
+// read, a word of the process's size at a time; an I64 insert takes two words
+// in a 32-bit process and one in a 64-bit one.
 class Arguments {
   public:
     Arguments(DWORD flags, va_list* list)
@@ -111,10 +122,13 @@ class Arguments {
     std::vector<uint64_t> slots(int insert, int stars, bool is64) {
         std::vector<uint64_t> out;
         if (array_) {
-            out.push_back(array_[insert - 1]);
+            uint64_t value = array_[insert - 1];
             last_ = std::max(last_, insert);
+            // The platform takes the first slot as the 64-bit one: zero-extended
+            // in a 32-bit process, whole in a 64-bit one.
+            out.push_back(is64 ? value & 0xFFFFFFFFu : value);
             if (is64)
-                out.push_back(0); // the platform takes the first slot as the 64-bit one
+                out.push_back(value >> 32);
             while (stars--)
                 out.push_back(array_[last_++]);
             return out;
@@ -127,9 +141,12 @@ class Arguments {
         }
         if (insert == -1)
             --last_; // the platform drops an argument after a va_list's width or precision
+        // A va_list slot is as wide as the process's words: a text's
+        // address is never cut to 32 bits in a 64-bit process.
         uint64_t value = fetch(insert, is64);
-        out.push_back(value & 0xFFFFFFFFu);
-        out.push_back(value >> 32);
+        out.push_back(is64 ? value & 0xFFFFFFFFu : value);
+        if (is64)
+            out.push_back(value >> 32);
         return out;
     }
 
@@ -139,7 +156,7 @@ class Arguments {
             number = last_ + 1;
         while (last_ < number) {
             uint64_t value = va_arg(*list_, ULONG_PTR);
-            if (is64)
+            if (is64 && sizeof(ULONG_PTR) < sizeof(uint64_t)) // two words in a 32-bit process
                 value = (value & 0xFFFFFFFFu) | static_cast<uint64_t>(va_arg(*list_, ULONG_PTR))
                                                     << 32;
             if (static_cast<int>(taken_.size()) <= last_)
@@ -366,8 +383,10 @@ bool formatText(const std::u16string& text, DWORD flags, Arguments& args, std::u
             ++f;
             if (*f >= u'0' && *f <= u'9')
                 number = number * 10 + (*f++ - u'0');
-            if (!formatInsert(f, number, args, out) || out.size() > static_cast<size_t>(kMaxOutput))
+            if (!formatInsert(f, number, args, out))
                 return false;
+            if (out.size() > kMaxResult)
+                return true; // too long already: the caller refuses it
         } else if (c == u'n') {
             out += u"\r\n";
             ++f;
@@ -404,6 +423,10 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messag
             }
             *reinterpret_cast<char**>(buffer) = nullptr;
         }
+        if (size >= kMaxBufferSize) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
         std::u16string text;
         if (flags & FORMAT_MESSAGE_FROM_STRING) {
             if (!source) {
@@ -431,6 +454,10 @@ extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messag
         std::u16string formatted;
         if (!formatText(text, flags, args, formatted)) {
             SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (formatted.size() > kMaxResult) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return 0;
         }
         if (formatted.empty()) {

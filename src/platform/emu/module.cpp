@@ -94,7 +94,8 @@ void refuseImageResourceLoads(bool refuse) {
 // process refuses for a 64-bit image (ERROR_BAD_EXE_FORMAT) and which gives
 // the same handle, counted, for a file already loaded. A name without a folder
 // is searched for along the platform's order. A missing file: ERROR_MOD_NOT_FOUND
-// for an image, ERROR_FILE_NOT_FOUND for a data file.
+// for an image, ERROR_FILE_NOT_FOUND for a data file; an empty one
+// ERROR_FILE_INVALID.
 extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
     return emu::platformCall<HMODULE>(nullptr, true, [&]() -> HMODULE {
         if (!fileName || !*fileName || file) {
@@ -149,7 +150,8 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
                                        : MAP_FAILED;
         close(fd);
         if (bytes == MAP_FAILED) {
-            SetLastError(ERROR_BAD_EXE_FORMAT);
+            // An empty file cannot be mapped at all: ERROR_FILE_INVALID.
+            SetLastError(info.st_size == 0 ? ERROR_FILE_INVALID : ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
         auto module = std::make_unique<emu::MappedModule>();
@@ -172,12 +174,12 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
 }
 
 // FreeLibrary: gives back one load of a module LoadLibraryExA mapped, unmapping
-// it with the last. FALSE with ERROR_INVALID_HANDLE for any other handle.
+// it with the last. FALSE with ERROR_BAD_EXE_FORMAT for any other handle.
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
     std::lock_guard<std::mutex> lock(moduleMutex);
     auto it = mappedModules.find(module);
     if (it == mappedModules.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_BAD_EXE_FORMAT); // what Windows says of an address that is no module
         return FALSE;
     }
     if (--it->second->references == 0)

@@ -90,6 +90,7 @@ struct OpenKey {
 };
 
 const REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000, kGenericAll = 0x10000000;
+const REGSAM kMaximumAllowed = 0x02000000;
 const REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x0020 /* KEY_CREATE_LINK */ |
                             0x00010000 /* DELETE */ | 0x00040000 /* WRITE_DAC */ |
                             0x00080000 /* WRITE_OWNER */;
@@ -359,20 +360,22 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
     std::unique_ptr<HiveWriteLock> writing(create ? new HiveWriteLock : nullptr);
     Hive* hive;
     emu::RegistryKey* key;
-    REGSAM parentAccess = 0;
     std::vector<std::string> keyPath;
-    if (LSTATUS status = resolve(root, hive, key, &parentAccess, &keyPath))
+    if (LSTATUS status = resolve(root, hive, key, nullptr, &keyPath))
         return status;
     std::string path = subKey ? nameFromAnsi(subKey) : "";
     if (!path.empty() && path[0] == '\\')
         return 161; // ERROR_BAD_PATHNAME
     access = mapGeneric(access);
+    bool standardUser = !isAdministrator();
+    if (access & kMaximumAllowed) // what this user may have of the key
+        access = (access & ~kMaximumAllowed) |
+                 (standardUser && hive == &localMachine ? KEY_READ : KEY_ALL_ACCESS);
     std::vector<std::string> parts = splitKeyPath(path);
     for (const std::string& part : parts)
         if (emu::utf8ToWide(part).size() > emu::kMaxKeyNameLength)
             return ERROR_INVALID_PARAMETER;
     keyPath.insert(keyPath.end(), parts.begin(), parts.end());
-    bool standardUser = !isAdministrator();
     if (standardUser && hive == &localMachine &&
         ((access & kWriteRights) || isSecurityLogKey(hive, keyPath)))
         return ERROR_ACCESS_DENIED;
@@ -390,8 +393,9 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
         return ERROR_FILE_NOT_FOUND;
     if (created && keyPath.size() > emu::kMaxKeyDepth)
         return ERROR_INVALID_PARAMETER;
-    if (created && ((standardUser && hive == &localMachine) ||
-                    (found == 0 && !(parentAccess & KEY_CREATE_SUB_KEY))))
+    // The parent handle's own rights do not matter: every version of Windows
+    // creates a key below a parent opened with KEY_NOTIFY alone.
+    if (created && standardUser && hive == &localMachine)
         return ERROR_ACCESS_DENIED;
     if (created && hive->readOnly)
         return ERROR_CANTWRITE;
@@ -450,17 +454,23 @@ void resetRegistry() {
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD,
                                           REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                           LPDWORD disposition) {
-    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+    LSTATUS status = emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
         return openOrCreate(root, subKey, true, access, result, disposition);
     });
+    if (status != ERROR_SUCCESS && result)
+        *result = nullptr;
+    return status;
 }
 
 // RegOpenKeyExA: opens an existing key; ERROR_FILE_NOT_FOUND when it is missing.
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access,
                                         PHKEY result) {
-    return emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
+    LSTATUS status = emu::platformCall<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, false, [&]() -> LSTATUS {
         return openOrCreate(root, subKey, false, access, result, nullptr);
     });
+    if (status != ERROR_SUCCESS && result)
+        *result = nullptr;
+    return status;
 }
 
 // RegCloseKey: ERROR_SUCCESS, also for the predefined roots; ERROR_INVALID_HANDLE
@@ -494,6 +504,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
         emu::RegistryValue* value = key->findValue(nameFromAnsi(valueName ? valueName : ""));
         if (!value)
             return ERROR_FILE_NOT_FOUND;
+        // Read before *type is written: a caller may pass one variable for both.
+        const DWORD available = dataSize ? *dataSize : 0;
         if (type)
             *type = value->type;
         std::string text;
@@ -510,7 +522,7 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWOR
                 *dataSize = needed;
             return ERROR_SUCCESS;
         }
-        if (*dataSize < needed) {
+        if (available < needed) {
             *dataSize = needed;
             return ERROR_MORE_DATA;
         }

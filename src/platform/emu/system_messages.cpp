@@ -1,43 +1,96 @@
-// The system's own message table: Windows' texts, in English, CR LF included,
-// for the system error codes this machine's programs can meet. Where Wine's
-// wording differs, these are Windows'.
+// The system's own message table, as FORMAT_MESSAGE_FROM_SYSTEM reads it: the
+// machine's System32\kernelbase.dll as this process sees it (SysWOW64's copy
+// for the 32-bit process on a 64-bit machine), whose texts are the machine's
+// own. The file is read whole once and again only when it changes; a machine
+// without it has no system texts, as a Windows without it would have none.
 #include "../win32api.h"
+#include "machine.h"
+#include "pe_resources.h"
 
-#include <map>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-const std::map<DWORD, const char*> kSystemMessages = {
-    {0, "The operation completed successfully.\r\n"},
-    {2, "The system cannot find the file specified.\r\n"},
-    {3, "The system cannot find the path specified.\r\n"},
-    {5, "Access is denied.\r\n"},
-    {6, "The handle is invalid.\r\n"},
-    {8, "Not enough memory resources are available to process this command.\r\n"},
-    {13, "The data is invalid.\r\n"},
-    {14, "Not enough memory resources are available to complete this operation.\r\n"},
-    {30, "The system cannot read from the specified device.\r\n"},
-    {38, "Reached the end of the file.\r\n"},
-    {87, "The parameter is incorrect.\r\n"},
-    {122, "The data area passed to a system call is too small.\r\n"},
-    {234, "More data is available.\r\n"},
-    {259, "No more data is available.\r\n"},
-    {1314, "A required privilege is not held by the client.\r\n"},
-    {1332, "No mapping between account names and security IDs was done.\r\n"},
-    {1500, "The event log file is corrupted.\r\n"},
-    {1501, "No event log file could be opened, so the event logging service did not start.\r\n"},
-    {1502, "The event log file is full.\r\n"},
-    {1503, "The event log file has changed between read operations.\r\n"},
-    {1722, "The RPC server is unavailable.\r\n"},
-    {15007, "The specified channel could not be found.\r\n"},
+struct SystemFile {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified = {};
+    std::vector<uint8_t> bytes;
+    std::unique_ptr<emu::pe::ResourceReader> reader; // null: not a PE image
 };
+
+std::mutex systemMutex;
+SystemFile systemFile;
+
+bool sameFile(const SystemFile& file, const std::string& path, const struct stat& info) {
+    return file.path == path && file.device == info.st_dev && file.inode == info.st_ino &&
+           file.size == info.st_size && file.modified.tv_sec == info.st_mtim.tv_sec &&
+           file.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+// Reads `path` into `file`; false (and an empty file) when it cannot be read.
+bool readSystemFile(const std::string& path, SystemFile& file) {
+    file = SystemFile{};
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    // Only a regular file of a message file's size: never a FIFO or a device.
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+              info.st_size < (64 << 20);
+    if (ok) {
+        file.bytes.resize(static_cast<size_t>(info.st_size));
+        size_t done = 0;
+        while (ok && done < file.bytes.size()) {
+            ssize_t n = pread(fd, file.bytes.data() + done, file.bytes.size() - done,
+                              static_cast<off_t>(done));
+            ok = n > 0;
+            done += ok ? static_cast<size_t>(n) : 0;
+        }
+    }
+    close(fd);
+    if (!ok) {
+        file = SystemFile{};
+        return false;
+    }
+    file.path = path;
+    file.device = info.st_dev;
+    file.inode = info.st_ino;
+    file.size = info.st_size;
+    file.modified = info.st_mtim;
+    file.reader = std::make_unique<emu::pe::ResourceReader>(file.bytes.data(), file.bytes.size());
+    std::string error;
+    if (!file.reader->open(error))
+        file.reader.reset();
+    return true;
+}
 
 } // namespace
 
 namespace emu {
-// The system's text for `code`, or null.
-const char* systemMessage(DWORD code) {
-    auto it = kSystemMessages.find(code);
-    return it == kSystemMessages.end() ? nullptr : it->second;
+// Calls `use` with the reader of the machine's system message file, under the
+// lock that keeps the file's bytes alive; false when the machine has none.
+bool withSystemMessageFile(const std::function<void(const pe::ResourceReader&)>& use) {
+    std::string path = processPath("C:\\Windows\\System32\\kernelbase.dll");
+    std::lock_guard<std::mutex> lock(systemMutex);
+    struct stat info = {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        systemFile = SystemFile{};
+        return false;
+    }
+    if (!sameFile(systemFile, path, info) && !readSystemFile(path, systemFile))
+        return false;
+    if (!systemFile.reader)
+        return false;
+    use(*systemFile.reader);
+    return true;
 }
 } // namespace emu
