@@ -3,6 +3,7 @@
 // What a command produces goes to standard output; diagnostics go to standard
 // error.
 #include "../src/platform/win32api.h"
+#include "command_line.h"
 #include "plugin_loader.h"
 
 #include <cstdio>
@@ -20,6 +21,10 @@
 #include "../src/platform/emu/emu_control.h"
 #include "png_file.h"
 #include "terminal_dialog.h"
+#include "terminal_text.h"
+#include <clocale>
+#include <csignal>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -27,22 +32,57 @@
 namespace {
 
 const char* const kUsage =
-    "usage: kestrin-host [--module PATH] [--machine DIR] COMMAND\n"
+    "usage: kestrin-host [--module PATH] [--machine DIR] [--raw | --convert] COMMAND\n"
     "       kestrin-host --version | --help | -h\n"
-    "  info                            init, getinfo 0..6, dlltype\n"
-    "  entry [--template T] [--log L]  one LastLogEntry\n"
-    "  last  [--template T] [--log L]  one LastNLogs\n"
+    "  info                            init, getinfo 0..6 and dlltype, each labelled\n"
+    "  entry [--template T] [--log L]  one LastLogEntry: the newest entry\n"
+    "  last  [--template T] [--log L]  one LastNLogs: the newest 25 entries\n"
     "  watch [--interval S] [--last] [--template T] [--log L]\n"
-    "                                  query again every S seconds until interrupted\n"
+    "                                  query again every S seconds (5 at least, the\n"
+    "                                  plugin's own limit) until Ctrl-C\n"
     "  configure                       the configuration dialog (in the terminal on POSIX)\n"
     "  settings load FILE SECTION      load an instance's settings and print them\n"
     "  settings save FILE SECTION      save the settings a new instance starts with\n"
     "  paint --value V --width W --height H --out FILE.png\n"
-    "                                  paint the gauge and write it as a PNG\n";
+    "                                  paint the gauge and write it as a PNG (POSIX)\n"
+    "Options take their value as --name VALUE or --name=VALUE; -- ends the options.\n"
+    "On a terminal the plugin's text is shown in the terminal's character set; into a\n"
+    "pipe or a file it goes byte for byte in the machine's code page. --convert and\n"
+    "--raw choose either. A relative FILE is in the current folder.\n";
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "kestrin-host: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "kestrin-host: %s (kestrin-host --help lists the commands)\n",
+                 message.c_str());
     return 2;
+}
+
+bool isTerminal(FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream));
+#else
+    return isatty(fileno(stream));
+#endif
+}
+
+// Whether the plugin's text is converted for a terminal: by default when
+// standard output is one. The Windows build writes it as it is.
+bool convertOutput = false;
+
+std::string shown(const std::string& text) {
+#ifndef _WIN32
+    if (convertOutput)
+        return ansiForTerminal(text, GetACP());
+#endif
+    return text;
+}
+
+// A query's text: byte for byte into a pipe or a file; converted, and ending
+// in a line break, on a terminal.
+void writeQueryText(const std::string& text) {
+    std::string out = shown(text);
+    if (isTerminal(stdout) && (out.empty() || out.back() != '\n'))
+        out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 // An instance for the length of one command: dllstartup now, dllshutdown at the end.
@@ -93,9 +133,10 @@ class ScratchFile {
 
 int runInfo(PluginModule& module) {
     Instance instance(module, 1);
-    std::printf("init: %s\n", module.init());
+    const char* const labels[] = {"name", "author", "version", "date", "date", "unused", "contact"};
+    std::printf("init (the text functions): %s\n", module.init());
     for (unsigned code = 0; code <= 6; ++code)
-        std::printf("getinfo %u: %s\n", code, module.getinfo(code));
+        std::printf("getinfo %u (%s): %s\n", code, labels[code], module.getinfo(code));
     std::printf("dlltype: %d\n", module.dlltype());
     return 0;
 }
@@ -119,18 +160,89 @@ int printSettings(PluginModule& module, PluginRecord* record) {
     return 0;
 }
 
+// A settings file as the user named it: a relative name is the current
+// folder's (the platform would put a bare INI name in the Windows folder).
+std::string absoluteSettingsPath(const std::string& file) {
+    bool windowsAbsolute =
+        (file.size() >= 2 && file[1] == ':') || (!file.empty() && file[0] == '\\');
+#ifdef _WIN32
+    if (windowsAbsolute)
+        return file;
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(file.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? full : file;
+#else
+    if (windowsAbsolute || (!file.empty() && file[0] == '/'))
+        return file;
+    std::vector<char> cwd(4096);
+    return getcwd(cwd.data(), cwd.size()) ? std::string(cwd.data()) + "/" + file : file;
+#endif
+}
+
+bool settingsFileExists(const std::string& file) {
+#ifdef _WIN32
+    DWORD attributes = GetFileAttributesA(file.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat info = {};
+    return stat(emu::hostPath(file).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+std::string readSetting(const std::string& file, const std::string& section, const char* key) {
+    std::vector<char> value(64 * 1024);
+    GetPrivateProfileStringA(section.c_str(), key, "\x01", value.data(),
+                             static_cast<DWORD>(value.size()), file.c_str());
+    return value.data();
+}
+
+std::string systemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string out = text ? text : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
 int runSettings(PluginModule& module, const std::vector<std::string>& args) {
     if (args.size() != 3 || (args[0] != "load" && args[0] != "save"))
-        return usageError("settings takes load|save FILE SECTION");
-    const std::string& file = args[1];
+        return usageError("settings takes load FILE SECTION or save FILE SECTION");
+    const std::string file = absoluteSettingsPath(args[1]);
     const std::string& section = args[2];
     if (args[0] == "load") {
+        if (!settingsFileExists(file))
+            std::fprintf(stderr,
+                         "kestrin-host: %s does not exist: the instance keeps its defaults\n",
+                         file.c_str());
         Instance instance(module, 0);
         module.load_settings(instance.record(), file.c_str(), section.c_str());
         return printSettings(module, instance.record());
     }
     Instance instance(module, 1);
     module.save_settings(instance.record(), file.c_str(), section.c_str());
+    // save_settings says nothing of a failure: the file itself must show it.
+    ScratchFile scratch;
+    module.save_settings(instance.record(), scratch.path().c_str(), "Instance");
+    bool saved = !scratch.path().empty();
+    for (const char* key : {"OpenLog", "ParseString"})
+        saved = saved &&
+                readSetting(file, section, key) == readSetting(scratch.path(), "Instance", key);
+    if (!saved) {
+        // The platform's reason, from the same write the plugin made.
+        SetLastError(0);
+        WritePrivateProfileStringA(section.c_str(), "OpenLog",
+                                   readSetting(scratch.path(), "Instance", "OpenLog").c_str(),
+                                   file.c_str());
+        DWORD code = GetLastError();
+        std::fprintf(stderr, "kestrin-host: the settings were not saved to [%s] in %s: %s\n",
+                     section.c_str(), file.c_str(),
+                     code ? systemText(code).c_str() : "the file does not hold them");
+        return 1;
+    }
     std::fprintf(stderr, "kestrin-host: saved the settings of a new instance to [%s] in %s\n",
                  section.c_str(), file.c_str());
     return printSettings(module, instance.record());
@@ -163,19 +275,69 @@ bool applyQuerySettings(PluginModule& module, PluginRecord* record, const std::s
     return true;
 }
 
-bool isTerminal(FILE* stream) {
-#ifdef _WIN32
-    return _isatty(_fileno(stream));
-#else
-    return isatty(fileno(stream));
-#endif
+#ifndef _WIN32
+volatile std::sig_atomic_t terminalResized = 0;
+void noteResize(int) {
+    terminalResized = 1;
 }
 
-void sleepSeconds(int seconds) {
+// The terminal's rows and columns, or 24 by 80 when it does not say.
+void terminalSize(int& rows, int& columns) {
+    winsize size = {};
+    bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row && size.ws_col;
+    rows = known ? size.ws_row : 24;
+    columns = known ? size.ws_col : 80;
+}
+
+// The text cut to the window, as watch(1) shows a command's output: its first
+// lines (the newest entries) wrapped at the window's width, and as many as fit
+// above the status line.
+std::string fitToWindow(const std::string& text, int rows, int columns) {
+    std::vector<std::string> lines;
+    std::string line;
+    auto wrap = [&](const std::string& whole) {
+        std::string piece;
+        size_t width = 0;
+        for (size_t i = 0; i < whole.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(whole[i]);
+            bool starts = (c & 0xC0) != 0x80;
+            if (starts && width == static_cast<size_t>(columns)) {
+                lines.push_back(piece);
+                piece.clear();
+                width = 0;
+            }
+            piece += whole[i];
+            width += starts;
+        }
+        lines.push_back(piece);
+    };
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            wrap(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        wrap(line);
+    size_t room = rows > 2 ? static_cast<size_t>(rows - 2) : 1;
+    std::string out;
+    for (size_t i = 0; i < lines.size() && i < room; ++i)
+        out += lines[i] + "\n";
+    return out;
+}
+#endif
+
+// Waits `seconds`; on a terminal it ends early when the window changes size.
+void waitOrResize(long seconds) {
 #ifdef _WIN32
     Sleep(static_cast<DWORD>(seconds) * 1000);
 #else
-    sleep(static_cast<unsigned>(seconds));
+    for (long tenths = 0; tenths < seconds * 10 && !terminalResized; ++tenths)
+        usleep(100000);
 #endif
 }
 
@@ -183,65 +345,117 @@ void sleepSeconds(int seconds) {
 // so entry and last print fresh text; watch waits out the five-second throttle.
 int runQuery(PluginModule& module, const std::string& command,
              const std::vector<std::string>& args) {
-    std::string logName, outputTemplate;
-    bool hasLog = false, hasTemplate = false, batch = command == "last";
-    long interval = 5;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (name == "--template" && hasValue) {
-            outputTemplate = args[++i];
-            hasTemplate = true;
-        } else if (name == "--log" && hasValue) {
-            logName = args[++i];
-            hasLog = true;
-        } else if (name == "--interval" && hasValue && command == "watch") {
-            interval = std::strtol(args[++i].c_str(), nullptr, 10);
-        } else if (name == "--last" && command == "watch") {
-            batch = true;
-        } else {
-            return usageError(command + " does not take " + name);
-        }
+    CommandLine options;
+    std::set<std::string> valued = {"--template", "--log"}, flags;
+    if (command == "watch") {
+        valued.insert("--interval");
+        flags.insert("--last");
     }
-    if (interval < 1)
-        return usageError("--interval takes a whole number of seconds, 1 or more");
+    std::string error = parseOptions(command, args, valued, flags, options);
+    if (error.empty() && !options.words.empty())
+        error = command + " takes no word \"" + options.words[0] + "\"";
+    if (!error.empty())
+        return usageError(error);
+    long interval = 5;
+    if (options.values.count("--interval") &&
+        !parseWholeNumber(options.values["--interval"], 1, 86400, interval))
+        return usageError("--interval takes a whole number of seconds from 1 to 86400, not \"" +
+                          options.values["--interval"] + "\"");
+    if (interval < 5) {
+        std::fprintf(stderr,
+                     "kestrin-host: the plugin refreshes its text at most every 5 s: querying "
+                     "every 5 s, not every %ld\n",
+                     interval);
+        interval = 5;
+    }
+    auto value = [&](const char* name) {
+        return options.values.count(name) ? &options.values[name] : nullptr;
+    };
     Instance instance(module, 1);
-    if (!applyQuerySettings(module, instance.record(), hasLog ? &logName : nullptr,
-                            hasTemplate ? &outputTemplate : nullptr)) {
+    if (!applyQuerySettings(module, instance.record(), value("--log"), value("--template"))) {
         std::fprintf(stderr, "kestrin-host: cannot make a scratch file\n");
         return 1;
     }
+    bool batch = command == "last" || options.flags.count("--last");
     plugin_api::QueryFn query = batch ? module.LastNLogs : module.LastLogEntry;
     if (command != "watch") {
-        const char* text = query(instance.record());
-        std::fwrite(text, 1, std::strlen(text), stdout);
+        writeQueryText(query(instance.record()));
         return 0;
     }
-    // On a terminal the text is drawn again in place, with the time of the
-    // refresh; into a pipe each new text is written once.
+    // On a terminal the text is drawn again in place, fitted to the window, with
+    // the time of the refresh; into a pipe each new text is written once.
     bool terminal = isTerminal(stdout);
-    std::string previous;
+#ifndef _WIN32
+    if (terminal)
+        std::signal(SIGWINCH, noteResize);
+#endif
+    std::string previous, stamp;
     for (bool first = true;; first = false) {
-        std::string text = query(instance.record());
-        if (terminal) {
+#ifndef _WIN32
+        bool redraw = terminalResized && !first;
+        terminalResized = 0;
+#else
+        bool redraw = false;
+#endif
+        std::string text = redraw ? previous : std::string(query(instance.record()));
+        if (!redraw) {
             std::time_t now = std::time(nullptr);
-            char stamp[32];
-            std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-            std::printf("\x1b[H\x1b[2J%s\n\n-- refreshed at %s, every %ld s; Ctrl-C ends --\n",
-                        text.c_str(), stamp, interval < 5 ? 5 : interval);
+            char buffer[32];
+            std::strftime(buffer, sizeof buffer, "%H:%M:%S", std::localtime(&now));
+            stamp = buffer;
+        }
+        if (terminal) {
+            std::string body = shown(text);
+#ifndef _WIN32
+            int rows, columns;
+            terminalSize(rows, columns);
+            body = fitToWindow(body, rows, columns);
+#endif
+            std::printf("\x1b[H\x1b[2J%s\n-- refreshed at %s, every %ld s; Ctrl-C ends --",
+                        body.c_str(), stamp.c_str(), interval);
         } else if (first || text != previous) {
-            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::string out = shown(text);
+            std::fwrite(out.data(), 1, out.size(), stdout);
             std::fputs("\n", stdout);
         }
         previous = text;
         std::fflush(stdout);
-        sleepSeconds(static_cast<int>(interval < 5 ? 5 : interval));
+        waitOrResize(interval);
     }
 }
 
-int runConfigure(PluginModule& module) {
+#ifndef _WIN32
+// The plugin's own settings file, as the plugin names it: KestrinPlugin.INI
+// (the module's name) in the host's plugins folder.
+std::string ownSettingsFile(const std::string& modulePath) {
+    HKEY key = nullptr;
+    char directory[MAX_PATH] = {};
+    DWORD size = sizeof directory - 1;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Ostrel Velmora\\General", 0, KEY_QUERY_VALUE,
+                      &key) == ERROR_SUCCESS) {
+        RegQueryValueExA(key, "DirPath", nullptr, nullptr, reinterpret_cast<BYTE*>(directory),
+                         &size);
+        RegCloseKey(key);
+    }
+    std::string name = modulePath.substr(modulePath.find_last_of("/\\") + 1);
+    name = name.substr(0, name.find('.'));
+    return std::string(directory) + "plugins\\" + name + ".INI";
+}
+#endif
+
+// configure: 0 when the values were accepted, 255 when the dialog was left
+// with Esc (as dialog(1) and whiptail end), 1 for input it did not understand.
+int runConfigure(PluginModule& module, const std::string& modulePath) {
 #ifndef _WIN32
     bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    const char* term = std::getenv("TERM");
+    if (terminal && (!term || !*term || std::string(term) == "dumb")) {
+        std::fprintf(stderr,
+                     "kestrin-host: TERM=%s cannot show the dialog: reading lines "
+                     "instead\n",
+                     term ? term : "");
+        terminal = false;
+    }
     emu::setDialogPresenter(terminal ? presentOnTerminal : presentByLines);
 #endif
     Instance instance(module, 1);
@@ -250,15 +464,20 @@ int runConfigure(PluginModule& module) {
 #ifndef _WIN32
     switch (lastDialogOutcome()) {
     case DialogOutcome::Accepted:
-        std::fprintf(stderr, "kestrin-host: accepted: the instance and the plugin's own settings "
-                             "file hold the new values\n");
+        std::fprintf(stderr,
+                     "kestrin-host: accepted: the instance and the plugin's own settings file "
+                     "(%s) hold the new values\n",
+                     ownSettingsFile(modulePath).c_str());
         break;
     case DialogOutcome::Cancelled:
         std::fprintf(stderr, "kestrin-host: cancelled: nothing was changed\n");
-        break;
+        printSettings(module, instance.record());
+        return 255;
     case DialogOutcome::BadInput:
         return 1;
     }
+#else
+    (void)modulePath;
 #endif
     return printSettings(module, instance.record());
 }
@@ -267,24 +486,22 @@ int runConfigure(PluginModule& module) {
 // Paints on an emulated surface of the requested size and saves what repaint
 // left there, alpha included.
 int runPaint(PluginModule& module, const std::vector<std::string>& args) {
-    std::string value, out;
-    long width = -1, height = -1;
-    for (size_t i = 0; i + 1 < args.size(); i += 2) {
-        const std::string& name = args[i];
-        const std::string& arg = args[i + 1];
-        if (name == "--value")
-            value = arg;
-        else if (name == "--out")
-            out = arg;
-        else if (name == "--width" || name == "--height")
-            (name == "--width" ? width : height) = std::strtol(arg.c_str(), nullptr, 10);
-        else
-            return usageError("paint does not take " + name);
-    }
-    if (args.size() % 2 || out.empty() || width <= 0 || height <= 0 || width > 16384 ||
-        height > 16384)
-        return usageError("paint takes --value V --width W --height H --out FILE.png, "
-                          "with W and H from 1 to 16384");
+    CommandLine options;
+    std::string error =
+        parseOptions("paint", args, {"--value", "--width", "--height", "--out"}, {}, options);
+    if (!error.empty())
+        return usageError(error);
+    long width = 0, height = 0;
+    for (const char* name : {"--value", "--width", "--height", "--out"})
+        if (!options.values.count(name))
+            return usageError(std::string("paint needs ") + name);
+    if (!parseWholeNumber(options.values["--width"], 1, 16384, width) ||
+        !parseWholeNumber(options.values["--height"], 1, 16384, height))
+        return usageError("--width and --height take whole numbers from 1 to 16384");
+    if (!options.words.empty())
+        return usageError("paint takes no word \"" + options.words[0] + "\"");
+    const std::string value = options.values["--value"];
+    const std::string out = options.values["--out"];
     Instance instance(module, 0); // GDI+ runs while an instance lives
     HDC surface = emu::createSurface(static_cast<int>(width), static_cast<int>(height));
     module.repaint(surface, 0, value.c_str(), static_cast<int>(width), static_cast<int>(height));
@@ -293,7 +510,6 @@ int runPaint(PluginModule& module, const std::vector<std::string>& args) {
         for (int x = 0; x < width; ++x)
             pixels.push_back(emu::surfacePixel(surface, x, y));
     emu::destroySurface(surface);
-    std::string error;
     if (!writePng(out, static_cast<int>(width), static_cast<int>(height), pixels, error)) {
         std::fprintf(stderr, "kestrin-host: %s\n", error.c_str());
         return 1;
@@ -304,29 +520,63 @@ int runPaint(PluginModule& module, const std::vector<std::string>& args) {
 
 } // namespace
 
-int runCommand(PluginModule& module, const std::vector<std::string>& args);
+int runCommand(PluginModule& module, const std::string& modulePath,
+               const std::vector<std::string>& args);
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    std::setlocale(LC_CTYPE, ""); // the terminal's character set
+#endif
     std::string modulePath = defaultModulePath();
     std::string machine;
     std::vector<std::string> args;
+    bool version = false, raw = false, convert = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if ((arg == "--module" || arg == "--machine") && i + 1 < argc) {
-            (arg == "--module" ? modulePath : machine) = argv[++i];
+        std::string name = arg.substr(0, arg.find('='));
+        if (!args.empty()) {
+            args.push_back(arg); // the command's own
+        } else if (name == "--module" || name == "--machine") {
+            std::string value;
+            if (name.size() < arg.size())
+                value = arg.substr(name.size() + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usageError(name + " needs a value");
+            (name == "--module" ? modulePath : machine) = value;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--version") {
-            args = {"--version"};
-            break;
-        } else if ((arg == "--module" || arg == "--machine") && i + 1 >= argc) {
-            return usageError(arg + " takes a value");
-        } else if (arg.compare(0, 2, "--") == 0 && args.empty()) {
+            version = true;
+        } else if (arg == "--raw" || arg == "--convert") {
+            (arg == "--raw" ? raw : convert) = true;
+        } else if (arg == "--") {
+            if (i + 1 < argc)
+                args.push_back(argv[++i]);
+        } else if (arg.compare(0, 1, "-") == 0) {
             return usageError("unknown option " + arg);
         } else {
             args.push_back(arg);
         }
+    }
+    if (raw && convert)
+        return usageError("--raw and --convert exclude each other");
+    convertOutput = convert || (!raw && isTerminal(stdout));
+#ifdef _WIN32
+    convertOutput = false; // the Windows console takes the machine's code page
+#endif
+    if (version) {
+        // No machine is needed: the plugin's identity is constant.
+        std::printf("kestrin-host %s\n", KESTRIN_VERSION);
+        PluginModule module(modulePath);
+        if (module.loaded() && module.complete())
+            std::printf("plugin %s (%s)\n", module.getinfo(2), module.getinfo(0));
+        else
+            std::printf("plugin: %s does not load: %s\n", modulePath.c_str(),
+                        module.error().c_str());
+        return 0;
     }
     if (args.empty())
         return usageError("no command");
@@ -340,10 +590,11 @@ int main(int argc, char** argv) {
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
             GetFileAttributesA((machine + "\\registry\\HKEY_LOCAL_MACHINE.reg").c_str()) ==
                 INVALID_FILE_ATTRIBUTES) {
-            std::fprintf(stderr,
-                         "kestrin-host: the machine folder %s does not exist or holds no "
-                         "registry (registry\\HKEY_LOCAL_MACHINE.reg)\n",
-                         machine.c_str());
+            std::fprintf(stderr, "kestrin-host: the machine folder %s %s\n", machine.c_str(),
+                         attributes == INVALID_FILE_ATTRIBUTES ? "does not exist"
+                         : !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+                             ? "is not a folder"
+                             : "holds no registry (registry\\HKEY_LOCAL_MACHINE.reg)");
             return 2;
         }
         if (!installMachine(machine, error)) {
@@ -359,8 +610,8 @@ int main(int argc, char** argv) {
     // An empty machine would answer every query with a failure text: say so instead.
     struct stat info = {};
     if (stat(machine.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "kestrin-host: the machine folder %s does not exist\n",
-                     machine.c_str());
+        std::fprintf(stderr, "kestrin-host: the machine folder %s %s\n", machine.c_str(),
+                     stat(machine.c_str(), &info) != 0 ? "does not exist" : "is not a folder");
         return 2;
     }
     if (stat((machine + "/registry/HKEY_LOCAL_MACHINE.reg").c_str(), &info) != 0) {
@@ -393,7 +644,7 @@ int main(int argc, char** argv) {
         trackModuleResources(plugin);
     }
 #endif
-    int status = runCommand(module, args);
+    int status = runCommand(module, modulePath, args);
 #ifdef _WIN32
     // Every instance is shut down by now: the module must hold nothing.
     std::string held = heldResources();
@@ -405,20 +656,17 @@ int main(int argc, char** argv) {
     return status;
 }
 
-int runCommand(PluginModule& module, const std::vector<std::string>& args) {
+int runCommand(PluginModule& module, const std::string& modulePath,
+               const std::vector<std::string>& args) {
     std::string command = args[0];
-    if (command == "--version") {
-        std::printf("kestrin-host %s\nplugin %s (%s)\n", KESTRIN_VERSION, module.getinfo(2),
-                    module.getinfo(0));
-        return 0;
-    }
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "info")
         return rest.empty() ? runInfo(module) : usageError("info takes no arguments");
     if (command == "settings")
         return runSettings(module, rest);
     if (command == "configure")
-        return rest.empty() ? runConfigure(module) : usageError("configure takes no arguments");
+        return rest.empty() ? runConfigure(module, modulePath)
+                            : usageError("configure takes no arguments");
     if (command == "entry" || command == "last" || command == "watch")
         return runQuery(module, command, rest);
 #ifndef _WIN32

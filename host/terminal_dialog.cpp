@@ -1,7 +1,9 @@
 #include "terminal_dialog.h"
 
 #include "../src/config/property_dialog_layout.h"
+#include "../src/platform/emu/codepage.h"
 #include "../src/platform/emu/emu_control.h"
+#include "terminal_text.h"
 
 #include <curses.h>
 
@@ -51,36 +53,88 @@ Focus next(Focus focus, int step) {
     return order[(at + step + 3) % 3];
 }
 
+// Text typed on the terminal is held as characters (one Backspace removes one
+// "é") and stored in the machine's code page only when accepted.
+std::u16string toWide(const std::wstring& text) {
+    std::u16string out;
+    for (wchar_t c : text) {
+        char32_t code = static_cast<char32_t>(c);
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+std::wstring fromWide(const std::u16string& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
 class TerminalDialog {
   public:
     explicit TerminalDialog(HWND dialog)
         : dialog_(dialog), combo_(GetDlgItem(dialog, KESTRIN_LOG_COMBO)),
           edit_(GetDlgItem(dialog, KESTRIN_TEMPLATE_EDIT)), entries_(emu::comboEntries(combo_)),
-          text_(windowText(edit_)), cursor_(text_.size()) {}
+          text_(fromWide(emu::ansiToWide(windowText(edit_)))), cursor_(text_.size()) {}
 
     void run() {
         for (;;) {
             draw();
-            int key = getch();
-            if (key == 27) // Esc, told from other keys within the escape delay
+            wint_t key = 0;
+            int kind = get_wch(&key);
+            if (kind == ERR)
+                continue;
+            bool special = kind == KEY_CODE_YES;
+            if (special && key == KEY_RESIZE)
+                continue;
+            if (!special && key == 27) // Esc, told from other keys within the escape delay
                 return;
-            if (key == '\n' || key == '\r' || key == KEY_ENTER) {
-                SetWindowTextA(edit_, text_.c_str());
-                accept(dialog_);
-                return;
-            }
-            if (key == '\t' || key == KEY_BTAB) {
-                focus_ = next(focus_, key == '\t' ? 1 : -1);
+            if (tooSmall_) // nothing but Esc and a larger window until it fits
+                continue;
+            if ((!special && (key == '\n' || key == '\r')) || (special && key == KEY_ENTER) ||
+                (!special && key == ' ' && focus_ == Focus::Accept)) {
+                if (store())
+                    return;
                 continue;
             }
-            if (focus_ == Focus::List)
-                listKey(key);
+            if ((!special && key == '\t') || (special && key == KEY_BTAB)) {
+                focus_ = next(focus_, special ? -1 : 1);
+                continue;
+            }
+            if (focus_ == Focus::List && special)
+                listKey(static_cast<int>(key));
             else if (focus_ == Focus::Edit)
-                editKey(key);
+                editKey(key, special);
         }
     }
 
   private:
+    // The template in the machine's code page, as the edit control holds it; a
+    // character the page cannot hold is refused, and the dialog stays.
+    bool store() {
+        std::u16string wide = toWide(text_);
+        std::string ansi = emu::wideToAnsi(wide);
+        if (emu::ansiToWide(ansi) != wide) {
+            status_ = "the template holds a character the machine's code page (" +
+                      std::to_string(GetACP()) + ") cannot hold";
+            return false;
+        }
+        SetWindowTextA(edit_, ansi.c_str());
+        accept(dialog_);
+        return true;
+    }
+
     void listKey(int key) {
         long count = static_cast<long>(entries_.size());
         long selected = static_cast<long>(SendMessageA(combo_, CB_GETCURSEL, 0, 0));
@@ -97,29 +151,47 @@ class TerminalDialog {
             SendMessageA(combo_, CB_SETCURSEL, static_cast<WPARAM>(target), 0);
     }
 
-    void editKey(int key) {
-        if (key == KEY_LEFT && cursor_ > 0)
+    void editKey(wint_t key, bool special) {
+        status_.clear();
+        if (special && key == KEY_LEFT && cursor_ > 0)
             --cursor_;
-        else if (key == KEY_RIGHT && cursor_ < text_.size())
+        else if (special && key == KEY_RIGHT && cursor_ < text_.size())
             ++cursor_;
-        else if (key == KEY_HOME)
+        else if (special && key == KEY_HOME)
             cursor_ = 0;
-        else if (key == KEY_END)
+        else if (special && key == KEY_END)
             cursor_ = text_.size();
-        else if ((key == KEY_BACKSPACE || key == 127 || key == 8) && cursor_ > 0)
+        else if (((special && key == KEY_BACKSPACE) || (!special && (key == 127 || key == 8))) &&
+                 cursor_ > 0)
             text_.erase(--cursor_, 1);
-        else if (key == KEY_DC && cursor_ < text_.size())
+        else if (special && key == KEY_DC && cursor_ < text_.size())
             text_.erase(cursor_, 1);
-        else if (key >= 0x20 && key <= 0xFF && key != 127 && text_.size() < kEditLimit)
-            text_.insert(cursor_++, 1, static_cast<char>(key));
+        else if (!special && key >= 0x20 && key != 127 && text_.size() < kEditLimit)
+            text_.insert(cursor_++, 1, static_cast<wchar_t>(key));
+    }
+
+    void print(int row, int column, const std::string& ansi) {
+        mvaddstr(row, column, ansiForTerminal(ansi, GetACP()).c_str());
     }
 
     void draw() {
         erase();
-        int width = std::max(COLS, 20);
+        std::vector<std::string> usage = usageLines();
+        const int neededRows = static_cast<int>(entries_.size() + usage.size()) + 12;
+        const int neededColumns = 80;
+        tooSmall_ = LINES < neededRows || COLS < neededColumns;
+        if (tooSmall_) {
+            curs_set(0);
+            mvprintw(0, 0, "the terminal is too small (%dx%d needed)", neededColumns,
+                     std::max(neededRows, 24));
+            refresh();
+            return;
+        }
+        int width = COLS;
         int row = 0;
         attron(A_REVERSE);
-        mvprintw(row++, 0, "%-*s", width, (" " + windowText(dialog_)).c_str());
+        mvprintw(row, 0, "%*s", width, "");
+        print(row++, 1, windowText(dialog_));
         attroff(A_REVERSE);
         mvprintw(++row, 2, "Select Log File To Monitor");
         ++row;
@@ -128,7 +200,8 @@ class TerminalDialog {
             bool chosen = static_cast<long>(i) == selected;
             if (chosen)
                 attron(focus_ == Focus::List ? A_REVERSE : A_BOLD);
-            mvprintw(row, 4, "%s %s", chosen ? ">" : " ", entries_[i].c_str());
+            mvprintw(row, 4, "%s ", chosen ? ">" : " ");
+            print(row, 6, entries_[i]);
             if (chosen)
                 attroff(focus_ == Focus::List ? A_REVERSE : A_BOLD);
         }
@@ -137,12 +210,13 @@ class TerminalDialog {
         // The edit line scrolls to keep the cursor in view, as ES_AUTOHSCROLL does.
         int field = std::max(width - 8, 10);
         size_t first = cursor_ < static_cast<size_t>(field) ? 0 : cursor_ - field + 1;
-        std::string shown = text_.substr(first, static_cast<size_t>(field));
-        mvprintw(row, 2, "[ %-*s ]", field, shown.c_str());
+        std::wstring shownText = text_.substr(first, static_cast<size_t>(field));
+        mvprintw(row, 2, "[ %*s ]", field, "");
+        mvaddwstr(row, 4, shownText.c_str());
         int editRow = row++;
         ++row;
-        for (const std::string& line : usageLines())
-            mvprintw(row++, 2, "%s", line.c_str());
+        for (const std::string& line : usage)
+            print(row++, 2, line);
         ++row;
         if (focus_ == Focus::Accept)
             attron(A_REVERSE);
@@ -151,6 +225,8 @@ class TerminalDialog {
             attroff(A_REVERSE);
         mvprintw(++row, 2,
                  "Tab: next control   arrows: choose, move   Enter: Accept   Esc: cancel");
+        if (!status_.empty())
+            mvprintw(++row, 2, "%s", status_.c_str());
         if (focus_ == Focus::Edit) {
             curs_set(1);
             move(editRow, 4 + static_cast<int>(cursor_ - first));
@@ -162,9 +238,11 @@ class TerminalDialog {
 
     HWND dialog_, combo_, edit_;
     std::vector<std::string> entries_;
-    std::string text_;
+    std::wstring text_;
     size_t cursor_;
     Focus focus_ = Focus::List;
+    bool tooSmall_ = false;
+    std::string status_;
 };
 
 } // namespace
@@ -177,13 +255,22 @@ void presentOnTerminal(HWND dialog) {
     outcome = DialogOutcome::Cancelled;
     if (!getenv("ESCDELAY"))
         set_escdelay(25); // Esc closes at once, not after a second
-    initscr();
+    // A terminal curses cannot drive falls back to reading lines.
+    SCREEN* screen = newterm(nullptr, stdout, stdin);
+    if (!screen) {
+        std::fprintf(stderr, "kestrin-host: this terminal cannot show the dialog: reading lines "
+                             "instead\n");
+        presentByLines(dialog);
+        return;
+    }
+    set_term(screen);
     cbreak();
     noecho();
     nonl();
     keypad(stdscr, TRUE);
     TerminalDialog(dialog).run();
     endwin();
+    delscreen(screen);
 }
 
 void presentByLines(HWND dialog) {

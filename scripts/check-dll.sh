@@ -33,4 +33,5 @@ version=$(sed -n 's/^project(KestrinViewer VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-
   "$(dirname "$0")/../CMakeLists.txt")
 check "version: file version $version" has_text "$version"
 check "version: comment" has_text "Monitors a Windows event log"
+check "version: legal copyright" has_text "Copyright (c) 2026 The Kestrin Viewer developers"
 exit $failed

@@ -40,6 +40,10 @@ for name in sorted(expected - {top + "KestrinPlugin.dll"}):
 readme = open(f"{target}/{top}README.txt", "rb").read().decode("ascii")
 check("README.txt names the version and says how to upgrade",
       f"Kestrin Viewer {version}" in readme and "copy only the new KestrinPlugin.dll" in readme)
+notice = open(f"{target}/{top}RUNTIME-NOTICE.txt", "rb").read().decode("ascii")
+check("RUNTIME-NOTICE.txt reproduces the runtime's licences (GCC, ZPL 2.1, Lucent, winpthreads)",
+      all(t in notice for t in ("GCC Runtime Library", "Zope Public License 2.1",
+                                "Lucent Technologies", "LUCENT DISCLAIMS", "Lockless Inc.")))
 sys.exit(0 if ok else 1)
 PY
 bash scripts/check-dll.sh "$unpacked/KestrinViewer-$version-win32/KestrinPlugin.dll" \

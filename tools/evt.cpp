@@ -310,6 +310,11 @@ int main(int argc, char** argv) {
         return writeLog(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         return dumpLog(argv[2]);
-    std::cerr << "usage: evt write DESCRIPTION OUT.evt\n       evt dump FILE\n";
+    const char* usage = "usage: evt write DESCRIPTION OUT.evt\n       evt dump FILE\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::cout << usage;
+        return 0;
+    }
+    std::cerr << usage;
     return 2;
 }

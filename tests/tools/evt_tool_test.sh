@@ -52,5 +52,8 @@ printf 'record time=yesterday type=Error source=X id=1\n' >"$work/bad.txt"
 expect "a bad description fails" 1 $?
 grep -q "bad.txt:1" "$work/err.txt" || { echo "FAIL bad description: where"; failed=1; }
 
+"$evt" --help 2>/dev/null | grep -q '^usage: evt write'
+expect "--help prints the usage on standard output" 0 $?
+
 [ $failed -eq 0 ] && echo "evt tool: all checks passed"
 exit $failed

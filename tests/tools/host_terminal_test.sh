@@ -8,22 +8,22 @@ host=$1
 machine_source=$2
 work=$(mktemp -d)
 runs=0
-tm() { tmux -L "kestrin-test-$$-$runs" -f /dev/null "$@"; }
+tm() { tmux -u -L "kestrin-test-$$-$runs" -f /dev/null "$@"; }
 trap 'for runs in $(seq 0 "$runs"); do tm kill-server 2>/dev/null; done; rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 ini="$work/m/drive_c/Program Files/Velmora/plugins/KestrinPlugin.INI"
 
-start() { # a fresh machine and the dialog on a 90x40 terminal
+start() { # a fresh machine and the dialog on a terminal, 90x40 unless given
   rm -rf "$work/m" "$work/done"
   mkdir -p "$work/m"
   cp -r "$machine_source/." "$work/m/"
   tm kill-server 2>/dev/null
   runs=$((runs + 1)) # a server of its own for each run
-  tm new-session -d -s dialog -x 90 -y 40 \
-    "'$host' --machine '$work/m' configure 2>'$work/err.txt'; echo \$? >'$work/done'; sleep 60"
+  tm new-session -d -s dialog -x "${1:-90}" -y "${2:-40}" \
+    "LANG=C.UTF-8 '$host' --machine '$work/m' configure 2>'$work/err.txt'; echo \$? >'$work/done'; sleep 60"
   tm set -g escape-time 0
-  wait_for_screen 'KestrinViewer Property' || fail "the dialog was not drawn"
+  wait_for_screen "${3:-KestrinViewer Property}" || fail "the dialog was not drawn"
 }
 wait_for_screen() { # text: polls the screen, up to 5 s
   for _ in $(seq 50); do
@@ -63,6 +63,45 @@ tm send-keys -t dialog Escape
 wait_for_exit || fail "Esc did not close the dialog"
 [ -e "$ini" ] && fail "Esc wrote the settings file"
 grep -q 'cancelled' "$work/err.txt" || fail "it did not say the values were left"
+
+[ "$(cat "$work/done")" = 255 ] || fail "Esc did not end with status 255"
+
+# Characters, not bytes: one Backspace removes one "é"; a character the
+# machine's code page (1252) lacks is refused and the dialog stays; Space
+# presses the focused Accept.
+start
+tm send-keys -t dialog Tab Tab End
+tm send-keys -t dialog -l ' éé'
+tm send-keys -t dialog BSpace
+tm send-keys -t dialog -l 'Ж'
+tm send-keys -t dialog Enter
+wait_for_screen 'cannot hold' || fail "a character outside the code page was taken"
+tm send-keys -t dialog BSpace BTab Space
+wait_for_exit || fail "Space on Accept did not accept"
+[ "$(cat "$work/done")" = 0 ] || fail "Accept did not end with status 0"
+grep -q 'KestrinPlugin.INI' "$work/err.txt" || fail "Accept did not name the file written"
+expected=$(printf 'ParseString=%%1 - %%2 \xe9\r')
+LC_ALL=C grep -qF "$expected" "$ini" || { fail "the template was not stored in 1252:"; od -c "$ini" | tail -3; }
+
+# A terminal smaller than the dialog says so until it is resized.
+start 60 20 'the terminal is too small'
+tm resize-window -t dialog -x 90 -y 40
+wait_for_screen 'KestrinViewer Property' || fail "the dialog was not drawn after the resize"
+tm send-keys -t dialog Escape
+wait_for_exit || fail "Esc did not close the resized dialog"
+
+# The plugin's text in the machine's code page, shown in the terminal's set:
+# converted on a terminal (ASCII under LANG=C), byte for byte into a pipe.
+template=$(printf '\xdcber %%1')
+tm new-session -d -s text -x 90 -y 10 \
+  "LANG=C.UTF-8 '$host' --machine '$machine_source' entry --template '$template'; LANG=C '$host' --machine '$machine_source' entry --template '$template'; sleep 60"
+for _ in $(seq 50); do tm capture-pane -p -t text | grep -q '?ber' && break; sleep 0.1; done
+tm capture-pane -p -t text | grep -q 'Über' || fail "the text was not converted on a UTF-8 terminal"
+tm capture-pane -p -t text | grep -q '?ber' || fail "the text was not ASCII under LANG=C"
+"$host" --machine "$machine_source" entry --template "$template" | head -c 1 | od -An -tx1 | grep -q dc ||
+  fail "the text into a pipe was not byte for byte"
+LANG=C.UTF-8 "$host" --machine "$machine_source" --convert entry --template "$template" | grep -q 'Über' ||
+  fail "--convert into a pipe"
 
 [ $failed -eq 0 ] && echo "kestrin-host configure on a terminal: all checks passed"
 exit $failed
