@@ -103,5 +103,17 @@ tm capture-pane -p -t text | grep -q '?ber' || fail "the text was not ASCII unde
 LANG=C.UTF-8 "$host" --machine "$machine_source" --convert entry --template "$template" | grep -q 'Über' ||
   fail "--convert into a pipe"
 
+# watch on a terminal: the text fitted to the window, newest entries on top
+# and the status line kept, drawn again when the window changes size.
+newest=$("$host" --machine "$machine_source" last --template '%1 - %2' | head -n 1 | cut -c1-30)
+tm new-session -d -s watch -x 100 -y 8 "LANG=C.UTF-8 '$host' --machine '$machine_source' watch --last; sleep 60"
+for _ in $(seq 50); do tm capture-pane -p -t watch | grep -q 'refreshed at' && break; sleep 0.1; done
+screen=$(tm capture-pane -p -t watch)
+grep -q 'refreshed at' <<<"$screen" || fail "watch lost its status line in a small window"
+[ "$(head -n 1 <<<"$screen" | cut -c1-30)" = "$newest" ] || fail "watch did not show the newest entry first"
+tm resize-window -t watch -x 100 -y 14
+sleep 0.5
+[ "$(tm capture-pane -p -t watch | grep -c .)" -gt 8 ] || fail "watch did not redraw for the larger window"
+
 [ $failed -eq 0 ] && echo "kestrin-host configure on a terminal: all checks passed"
 exit $failed
