@@ -70,7 +70,10 @@ wine_root_ready() {
   release=$(printf '%s\n' "${sources[@]}" | awk '{print $3}' | grep -v -- - | head -n 1)
   key=$( (printf '%s\n' "${packages[@]}" "${sources[@]}" "$wine_root_guest_init") | sha256sum | cut -c1-16)
   image=$wine_root_cache/$key
-  [ -s "$image/root.img" ] && return 0
+  if [ -s "$image/root.img" ]; then
+    touch "$image" # the most recently used roots are the ones kept
+    return 0
+  fi
 
   mkdir -p "$wine_root_cache"
   local started=$SECONDS
@@ -103,8 +106,11 @@ wine_root_build() { # key, release, packages (comma-separated), sources...
     mke2fs -q -t ext4 -d "$staging/root" -L kestrin-root "$staging/root.img" 6G \
       >>"$staging/mmdebstrap.log" || return 1
   rm -rf "$staging/root"
-  # Only the newest root is kept (one that a run has mounted stays readable
-  # to it until it unmounts).
-  find "$wine_root_cache" -mindepth 1 -maxdepth 1 ! -name "$key.new" -exec rm -rf {} +
+  # The new root and the one used last are kept (two checkouts of different
+  # packages do not make each other's again); one that a run has mounted
+  # stays readable to it until it unmounts.
+  local old
+  ls -1dt "$wine_root_cache"/*/ 2>/dev/null | sed 's:/$::' | grep -v -- '\.new$' | tail -n +2 |
+    while read -r old; do rm -rf "$old"; done
   mv "$staging" "$image"
 }
