@@ -34,8 +34,14 @@ bool CPropertyDialog::OnInitDialog() {
         m_LogCombo.AddString(name);
     int found = m_LogCombo.FindString(0, m_CurrentLog);
     m_LogCombo.SetCurSel(found == CB_ERR ? 0 : found);
+    m_InitialSelection = m_LogCombo.GetCurSel();
     m_TemplateEdit.SetWindowText(m_CurrentTemplate);
     return result;
+}
+
+void CPropertyDialog::OnOK() {
+    m_AcceptedSelection = m_LogCombo.GetCurSel();
+    CDialog::OnOK();
 }
 
 namespace {

@@ -24,9 +24,14 @@ class CPropertyDialog : public CDialog {
     std::string m_SelectedLog;
     CEdit m_TemplateEdit;
     std::string m_EditedTemplate;
+    // The list's selection when the dialog opened and when it was accepted:
+    // the same index means the user kept the log, even one the list lacks.
+    int m_InitialSelection = CB_ERR;
+    int m_AcceptedSelection = CB_ERR;
 
   protected:
     bool OnInitDialog() override;
+    void OnOK() override;
     void DoDataExchange(CDataExchange* pDX) override;
     std::vector<WORD> InMemoryTemplate() const override;
 };

@@ -28,15 +28,21 @@ bool CRegistryKey::EnumNextSubKey(std::string& name) {
 }
 
 bool CRegistryKey::EnumSubKey(std::string& name) {
-    // Registry key names are at most 255 characters; 260 leaves room.
-    char buffer[MAX_PATH + 1] = {};
-    DWORD length = MAX_PATH;
-    LSTATUS status =
-        RegEnumKeyExA(m_hKey, m_EnumIndex, buffer, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS)
-        return false;
-    name.assign(buffer, strnlen(buffer, MAX_PATH));
-    return true;
+    // A key name is at most 255 characters, up to three bytes each in the
+    // ANSI code page (two in a double-byte page, three in UTF-8). A name that
+    // still does not fit is passed over, never the end of the list.
+    char buffer[kMaxKeyNameBytes + 1] = {};
+    for (;; ++m_EnumIndex) {
+        DWORD length = kMaxKeyNameBytes;
+        LSTATUS status =
+            RegEnumKeyExA(m_hKey, m_EnumIndex, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return false;
+        name.assign(buffer, strnlen(buffer, kMaxKeyNameBytes));
+        return true;
+    }
 }
 
 std::string CRegistryKey::ReadStringValue(const char* valueName, const char* defaultValue) {

@@ -17,6 +17,9 @@ class CRegistryKey {
     CRegistryKey(const CRegistryKey&) = delete;
     CRegistryKey& operator=(const CRegistryKey&) = delete;
 
+    // The longest key name in the ANSI code page: 255 characters of up to three bytes.
+    static const DWORD kMaxKeyNameBytes = 255 * 3;
+
     bool EnumFirstSubKey(std::string& name);
     bool EnumNextSubKey(std::string& name);
 

@@ -41,7 +41,8 @@ bool registeredLogs(std::vector<std::string>& logs) {
         return false;
     UniqueRegKey key(raw);
     for (DWORD index = 0;; ++index) {
-        char name[256];
+        // 255 characters of up to three bytes each in the ANSI code page.
+        char name[255 * 3 + 1];
         DWORD size = sizeof name;
         LSTATUS status =
             RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);

@@ -81,4 +81,7 @@ class CEventLogReader : public CErrorInfo {
     DWORD m_RecordCount = 0;
     std::string m_LogName;
     std::string m_ServerName; // as passed to OpenEventLogA, for a second handle
+    // The argument array FormatMessageA reads a message's inserts from, made
+    // once and kept empty between messages (message_text.cpp).
+    std::vector<ULONG_PTR> m_ArgumentSlots;
 };

@@ -15,10 +15,13 @@ namespace {
 
 const DWORD kValueBufferSize = 261;
 const DWORD kMinimumMessageSize = 1024;
-// A message names at most 99 inserts, but in a 32-bit process an I64 insert
-// takes two argument slots and a "*" width or precision one more each: with
-// this many slots no message reads past the arguments.
-const size_t kArgumentSlots = 200;
+// How many argument slots a message can read, by the format's own limits: a
+// message table entry holds at most 65,535 bytes; its inserts name slots 1 to
+// 99, and each "*" width or precision takes the slot after the highest read so
+// far, at most two an insert of at least six characters ("%1!**!"), one more
+// a 64-bit insert in a 32-bit process. One slot for every two bytes of the
+// entry, after the 99, is more than any message can ask for.
+const size_t kArgumentSlots = 99 + 65535 / 2;
 // Every string handed to FormatMessageA ends in this many NUL bytes: a message
 // that reads an insert as a wide string (%1!S!) stops at the first aligned
 // pair of them, whatever the string's length.
@@ -27,12 +30,18 @@ const char kEmptyInsert[kTerminatorBytes] = {};
 // Parameter strings make a message longer; past this size the rest of it is
 // kept as it stands (no desktop shows that much of one entry anyway).
 const size_t kParameterExpansionLimit = 64 * 1024;
+// At most this many distinct parameter messages are looked up for one message;
+// any "%%N" after them stays as it stands. A lookup walks a message block's
+// entries in order (on Windows too), so thousands of "%%N" against a file of
+// millions of messages would otherwise take minutes of one refresh.
+const size_t kParameterLookupLimit = 64;
 
-// The record's insertion strings, read within the record's Length, as the
-// argument array FormatMessageA takes: padded with empty strings.
+// The record's insertion strings, read within the record's Length, in the
+// argument array FormatMessageA takes: the reader's slots, every one past the
+// strings an empty string, given back empty when the message is done.
 class InsertArguments {
   public:
-    explicit InsertArguments(const EVENTLOGRECORD* record) {
+    InsertArguments(const EVENTLOGRECORD* record, std::vector<ULONG_PTR>& slots) : slots_(slots) {
         const char* bytes = reinterpret_cast<const char*>(record);
         size_t end = record->Length >= sizeof(EVENTLOGRECORD) + 4 ? record->Length - 4 : 0;
         size_t cursor = record->StringOffset;
@@ -45,16 +54,22 @@ class InsertArguments {
             strings_.back().append(kTerminatorBytes - 1, '\0'); // c_str() adds the last
             cursor += length + 1;
         }
-        arguments_.assign(std::max(kArgumentSlots, strings_.size()),
-                          reinterpret_cast<ULONG_PTR>(kEmptyInsert));
+        size_t needed = kArgumentSlots + strings_.size();
+        if (slots_.size() < needed)
+            slots_.resize(needed, reinterpret_cast<ULONG_PTR>(kEmptyInsert));
         for (size_t i = 0; i < strings_.size(); ++i)
-            arguments_[i] = reinterpret_cast<ULONG_PTR>(strings_[i].c_str());
+            slots_[i] = reinterpret_cast<ULONG_PTR>(strings_[i].c_str());
     }
-    va_list* array() { return reinterpret_cast<va_list*>(arguments_.data()); }
+    ~InsertArguments() {
+        std::fill_n(slots_.begin(), strings_.size(), reinterpret_cast<ULONG_PTR>(kEmptyInsert));
+    }
+    InsertArguments(const InsertArguments&) = delete;
+    InsertArguments& operator=(const InsertArguments&) = delete;
+    va_list* array() { return reinterpret_cast<va_list*>(slots_.data()); }
 
   private:
+    std::vector<ULONG_PTR>& slots_;
     std::vector<std::string> strings_;
-    std::vector<ULONG_PTR> arguments_;
 };
 
 std::string recordSource(const EVENTLOGRECORD* record) {
@@ -234,6 +249,11 @@ std::string expandParameters(HKEY key, const std::string& text) {
             continue;
         }
         auto cached = known.find(static_cast<DWORD>(id));
+        if (cached == known.end() && known.size() >= kParameterLookupLimit) {
+            out.append(text, i, digits - i);
+            i = digits;
+            continue;
+        }
         if (cached == known.end()) {
             std::string value;
             if (!parameterText(files, static_cast<DWORD>(id), value))
@@ -277,7 +297,7 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
 
     // Each file of the list is asked in turn for the message in its own table;
     // the system's table comes last, as FROM_SYSTEM does after a single module.
-    InsertArguments inserts(record);
+    InsertArguments inserts(record, m_ArgumentSlots);
     bool anyLoaded = false;
     std::string text;
     DWORD error = 0;

@@ -135,7 +135,8 @@ char* WINAPI LastNLogs(CLogMonitor* monitor) {
 
 // The configuration dialog. The values go to whichever instance is current
 // when it closes; Esc, a dialog that cannot be shown, or no instance at all
-// change nothing, and Accept with no log selected keeps the instance's log.
+// change nothing, and Accept with no log selected, or with the selection the
+// dialog opened with, keeps the instance's log.
 int WINAPI configure() {
     return guarded(0, [] {
         if (!g_CurrentMonitor)
@@ -146,7 +147,10 @@ int WINAPI configure() {
                                nullptr);
         if (dialog.DoModal() != IDOK || !g_CurrentMonitor)
             return 0;
-        if (!dialog.m_SelectedLog.empty())
+        // A selection the user left as it opened keeps the log, even one the
+        // list does not hold (the first entry stood in for it).
+        bool logChosen = dialog.m_AcceptedSelection != dialog.m_InitialSelection;
+        if (logChosen && !dialog.m_SelectedLog.empty())
             g_CurrentMonitor->m_OpenLog = dialog.m_SelectedLog;
         g_CurrentMonitor->m_ParseString = dialog.m_EditedTemplate;
         SaveMonitorSettings(*g_CurrentMonitor, GetPluginIniPath().c_str(), kOwnSettingsSection);

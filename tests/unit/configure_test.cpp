@@ -1,11 +1,13 @@
 // The configuration dialog, driven by a scripted presenter.
 #include "src/config/property_dialog_layout.h"
+#include "src/eventlog/CEventLogReader.h"
 #include "src/platform/emu/emu_control.h"
 #include "src/plugin/module_state.h"
 #include "test_machine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 extern "C" {
@@ -140,4 +142,27 @@ TEST_F(Configure, WithoutAnInstanceNothingIsShown) {
     EXPECT_EQ(nullptr, g_CurrentMonitor);
     EXPECT_EQ(0, configure());
     EXPECT_FALSE(shown);
+}
+
+TEST_F(Configure, LongNamesInADoubleByteCodePageAreListedAndAnUnchangedAcceptKeepsTheLog) {
+    std::string longName; // 200 kanji: 400 bytes in code page 932
+    for (int i = 0; i < 200; ++i)
+        longName += "\x8E\x9A";
+    std::string hive =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\"
+        "CodePage]\r\n\"ACP\"=\"932\"\r\n";
+    for (const std::string& log :
+         {std::string("System"), longName, std::string("\x8A\xBF\x8E\x9A")})
+        hive +=
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\" + log + "]\r\n";
+    machine_.writeHive("HKEY_LOCAL_MACHINE", hive);
+    CLogMonitor* monitor = run("Gone", "%1", accept);
+    std::vector<std::string> listed = seen_.entries;
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ((std::vector<std::string>{"System", "\x8A\xBF\x8E\x9A", longName}), listed)
+        << "a long name neither ends the list nor is left out";
+    EXPECT_EQ("Gone", monitor->m_OpenLog) << "the user kept the selection the dialog opened with";
+    dllshutdown(monitor);
+    CEventLogReader reader;
+    EXPECT_TRUE(reader.Open(longName, "")) << "a registered log, whatever the length of its name";
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -271,6 +273,19 @@ TEST(EmulatedEventLog, AFileChangedUnderItsReaderFailsTheReadNeverTheProcess) {
               readLog(again, kSeqBack, 0, 200).error);
     CloseEventLog(log);
     CloseEventLog(again);
+
+    // Cleared and refilled in place with the same record numbers: not an
+    // append, whatever the numbers say.
+    machine.writeLog("System", {records.begin(), records.begin() + 30}, 1 << 16, true);
+    HANDLE reader = OpenEventLogA(nullptr, "System");
+    EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(reader, kSeqBack, 0, 200).bytes));
+    std::vector<emu::evt::RecordSpec> refilled;
+    for (uint32_t n = 1; n <= 30; ++n)
+        refilled.push_back(sampleRecord(n, u"Service Control Monitor")); // at the same offsets
+    machine.writeLog("System", refilled, 1 << 16, true);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_EVENTLOG_FILE_CHANGED),
+              readLog(reader, kSeqBack, 0, 200).error);
+    CloseEventLog(reader);
 }
 
 TEST(EmulatedEventLog, AHugeSparseDirtyLogIsSearchedOnlyWhereItHoldsData) {
@@ -286,6 +301,22 @@ TEST(EmulatedEventLog, AHugeSparseDirtyLogIsSearchedOnlyWhereItHoldsData) {
     EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(log, kSeqBack, 0, 200).bytes));
     CloseEventLog(log);
     EXPECT_LT(emu::eventLogBytesRead() - before, 4 << 20);
+
+    // 4 GiB with a few bytes of data in every MiB: only those blocks are read.
+    const std::string file = machine.root() + "/drive_c/Windows/System32/config/System.evt";
+    {
+        std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+        for (uint64_t at = 4ull << 20; at < (4ull << 30) - 8192; at += 1 << 20) {
+            out.seekp(static_cast<std::streamoff>(at));
+            out.write("junk", 4);
+        }
+    }
+    ASSERT_EQ(0, truncate(file.c_str(), (4ll << 30) - 4096)); // offsets are 32-bit
+    before = emu::eventLogBytesRead();
+    log = OpenEventLogA(nullptr, "System");
+    EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(log, kSeqBack, 0, 200).bytes));
+    CloseEventLog(log);
+    EXPECT_LT(emu::eventLogBytesRead() - before, 64 << 20) << "4,096 blocks, not 4 GiB";
 }
 
 TEST(EmulatedEventLog, AFifoOrAFolderAsTheLogFileIsRefusedAtOnce) {

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <unistd.h>
 
 namespace {
 const HKEY kNotAKey = reinterpret_cast<HKEY>(0x1234);
@@ -144,4 +147,25 @@ TEST(StrictSystemMessages, TheMachinesOwnFileHasATextForEveryCodeItsCallsGive) {
     EXPECT_EQ("", systemText(2));
     machine.writeFile("drive_c/Windows/System32/kernelbase.dll", file);
     EXPECT_EQ("No file by that name was found.\r\n", systemText(2));
+}
+
+TEST(StrictModules, AMessageFileCutShortUnderALoadChangesNothingTheLoadReads) {
+    TestMachine machine;
+    std::ifstream in(std::string(KESTRIN_SAMPLE_MACHINE) + "/drive_c/Windows/SysWOW64/ksystem.dll",
+                     std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    machine.writeFile("drive_c/k.dll", bytes);
+    HMODULE module = LoadLibraryExA("C:\\k.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    ASSERT_EQ(0, truncate((machine.root() + "/drive_c/k.dll").c_str(), 0)); // a mapping would fault
+    char* text = nullptr;
+    EXPECT_NE(0u,
+              FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             module, 0xC0001B58, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr));
+    LocalFree(text);
+    FreeLibrary(module);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, LoadLibraryExA("C:\\k.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID), GetLastError()) << "the file as it is now";
 }

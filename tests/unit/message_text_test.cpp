@@ -183,6 +183,24 @@ TEST_F(MessageText, ParameterStringsShowTheTextsTheyName) {
         << "each file in turn, then the system; an id nobody has stays";
     EXPECT_EQ("The Big" + failed + "%%4294967296 %%The device does not recognize the command.\r\n",
               seen[0]);
+
+    // A thousand distinct "%%N" in one entry: the first 64 are looked up, the
+    // rest stay as they stand, and the work stays bounded.
+    std::u16string many = u"%%22";
+    for (int n = 1; n <= 1000; ++n) {
+        std::string id = std::to_string(n + 100000);
+        many += u" %%" + std::u16string(id.begin(), id.end());
+    }
+    many += u" %%1311";
+    machine.writeLog("System", {recordOf(u"NETLOGON", 0xC0001B58, {u"Many", many})});
+    emu::failPlatformCallAt(0);
+    std::string text = texts("System", 1)[0];
+    EXPECT_LT(emu::platformCallsMade(), 64 * 3 + 40)
+        << "one lookup in each place for 64 ids at most";
+    emu::clearFaults();
+    EXPECT_EQ(
+        0u, text.find("The Many" + failed + "The device does not recognize the command. %%100001"));
+    EXPECT_NE(std::string::npos, text.find(" %%1311\r\n")) << "past the limit: left as it stands";
 }
 
 TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
@@ -192,7 +210,8 @@ TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
     addSource(machine, "Broken",
               "%SystemRoot%\\System32\\kbroken.dll;%SystemRoot%\\System32\\kservice.dll");
     machine.writeLog("System", {recordOf(u"Broken", 6, {}), recordOf(u"Broken", 7, {u"abc"}),
-                                recordOf(u"Broken", 0x40001B7D, {u"Spooler", u"running"})});
+                                recordOf(u"Broken", 0x40001B7D, {u"Spooler", u"running"}),
+                                recordOf(u"Broken", 8, {u"x"}), recordOf(u"Broken", 9, {u"x"})});
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));
     EXPECT_EQ("", reader.GetRecordMessageText(1))
@@ -203,6 +222,11 @@ TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
     EXPECT_EQ(0u, reader.GetRecordMessageText(2).find('['));
     EXPECT_EQ("The Spooler service entered the running state.\r\n", reader.GetRecordMessageText(3))
         << "not found in the first file: the second";
+    // Widths and precisions that read slot after slot past the 200 a message
+    // used to be given: every slot read is the plugin's (ASan watches), each an
+    // empty string's address, which as a number cuts or pads to nothing useful.
+    for (DWORD record : {4u, 5u})
+        EXPECT_GE(2u, reader.GetRecordMessageText(record).size()) << record;
 }
 
 // A 32-bit plugin on a 64-bit machine made here: where each registered path

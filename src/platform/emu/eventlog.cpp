@@ -81,6 +81,13 @@ class FileSource final : public emu::evt::ByteSource {
         return std::max<uint64_t>(offset, static_cast<uint64_t>(data));
     }
 
+    uint64_t nextHole(uint64_t offset) const override {
+        off_t hole = lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
+        if (hole < 0)
+            return size_;
+        return std::min<uint64_t>(size_, std::max<uint64_t>(offset, static_cast<uint64_t>(hole)));
+    }
+
     // Whether the file still is what this version read (not cut, not rewritten).
     bool unchangedSince(const struct stat& version) const {
         struct stat now;
@@ -258,8 +265,9 @@ bool followChanges(LogHandle& handle) {
         const emu::evt::Layout& layout = current->layout;
         if (at.lastNumber - layout.oldestNumber >= layout.count() ||
             !image.storedRecord(layout, at.lastOffset, record) ||
-            reinterpret_cast<const EVENTLOGRECORD*>(record.data())->RecordNumber != at.lastNumber)
-            return false;
+            reinterpret_cast<const EVENTLOGRECORD*>(record.data())->RecordNumber != at.lastNumber ||
+            emu::evt::recordDigest(record) != at.lastDigest)
+            return false; // rewritten, not appended to: what this handle read is gone
     }
     handle.log = current;
     return true;

@@ -177,14 +177,20 @@ bool LogImage::locate(Layout& layout, std::string& error, bool* searched) const 
     uint32_t eofOffset = 0, values[10];
     Layout whole;
     whole.fileSize = fileSize;
+    // The service writes within the header's MaxSize; only the file's data is
+    // read, never its holes.
+    uint32_t maxSize = loadDword(header + 32);
+    uint64_t limit = maxSize >= kHeaderSize + kEofSize && maxSize < fileSize ? maxSize : fileSize;
     std::vector<uint8_t> chunk(std::min<uint32_t>(fileSize, 1u << 20));
-    for (uint64_t at = kHeaderSize; at + 4 <= fileSize;) {
+    for (uint64_t at = kHeaderSize; at + 4 <= limit;) {
         uint64_t data = source_.nextData(at) & ~uint64_t(3);
         if (data > at)
             at = data;
-        if (at + 4 > fileSize)
+        if (at + 4 > limit)
             break;
-        uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(chunk.size(), fileSize - at));
+        uint64_t hole = std::max<uint64_t>(source_.nextHole(at), at + 4);
+        uint32_t count = static_cast<uint32_t>(
+            std::min<uint64_t>({chunk.size(), limit - at, (hole - at + 3) & ~uint64_t(3)}));
         if (!source_.read(at, chunk.data(), count)) {
             lost_ = true;
             break;

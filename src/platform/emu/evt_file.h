@@ -39,6 +39,8 @@ class ByteSource {
     // The first offset at or after `offset` that is not in a hole of a sparse
     // file (size() when only holes are left).
     virtual uint64_t nextData(uint64_t offset) const { return offset; }
+    // The first hole at or after `offset` (size() when there is none).
+    virtual uint64_t nextHole(uint64_t) const { return size(); }
 };
 
 class MemorySource final : public ByteSource {

@@ -101,6 +101,7 @@ DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& p
         position.positioned = true;
         position.lastNumber = number;
         position.lastOffset = offset;
+        position.lastDigest = recordDigest(stored);
         if (forwards ? number == newest : number == layout.oldestNumber)
             break;
         bool stepped = forwards ? image.nextOffset(layout, offset, offset)
@@ -113,6 +114,13 @@ DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& p
 }
 
 } // namespace
+
+uint64_t recordDigest(const std::vector<uint8_t>& stored) {
+    uint64_t digest = 1469598103934665603ull;
+    for (uint8_t byte : stored)
+        digest = (digest ^ byte) * 1099511628211ull;
+    return digest;
+}
 
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
                   DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,

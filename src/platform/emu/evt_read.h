@@ -13,7 +13,13 @@ struct ReadPosition {
     bool positioned = false;
     uint32_t lastNumber = 0;
     uint32_t lastOffset = 0;
+    // The last record's stored bytes, digested: a log cleared and refilled in
+    // place keeps its record numbers, not its records.
+    uint64_t lastDigest = 0;
 };
+
+// A digest of a record's stored bytes (FNV-1a).
+uint64_t recordDigest(const std::vector<uint8_t>& stored);
 
 // One ReadEventLogA call on `image`: whole records, texts in ANSI, as many as
 // fit. Returns 0 with `bytesRead` set, or the platform's error code

@@ -67,7 +67,7 @@ const DWORD kMaxBufferSize = 32768;
 // (ERROR_RESOURCE_TYPE_NOT_FOUND), not in that language
 // (ERROR_RESOURCE_LANG_NOT_FOUND), or not that message (ERROR_MR_MID_NOT_FOUND).
 DWORD findTableMessage(const emu::pe::ResourceReader& reader, DWORD id, DWORD language,
-                       std::u16string& text) {
+                       std::u16string& text, emu::FileImage* image = nullptr) {
     std::vector<uint16_t> available = reader.languages(kMessageTable, 1);
     if (available.empty())
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
@@ -80,7 +80,10 @@ DWORD findTableMessage(const emu::pe::ResourceReader& reader, DWORD id, DWORD la
     for (uint16_t lang : order) {
         emu::pe::Resource table;
         if (reader.find(kMessageTable, 1, lang, table))
-            return emu::pe::findMessage(table, id, text) ? 0 : ERROR_MR_MID_NOT_FOUND;
+            return emu::pe::findMessage(table, id, text,
+                                        image ? &image->messageIndex(table) : nullptr)
+                       ? 0
+                       : ERROR_MR_MID_NOT_FOUND;
     }
     return ERROR_RESOURCE_LANG_NOT_FOUND;
 }
@@ -89,7 +92,7 @@ DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string
     const emu::MappedModule* mapped = emu::findMappedModule(module);
     if (!mapped)
         return ERROR_MR_MID_NOT_FOUND;
-    return findTableMessage(mapped->reader, id, language, text);
+    return findTableMessage(mapped->reader, id, language, text, mapped->image.get());
 }
 
 // The machine's system message file; one the machine lacks finds nothing.

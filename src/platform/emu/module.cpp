@@ -4,8 +4,9 @@
 //
 // A native module's handle is the base address of a loaded shared object, as an
 // HMODULE is the base address of a loaded image on Windows. A PE file is never
-// run here: LoadLibraryExA maps it read-only and checks its headers, whatever
-// the flags, so a message file's resources can be read and nothing else.
+// run here: LoadLibraryExA reads it into a private copy and checks its headers,
+// whatever the flags, so a message file's resources can be read and nothing
+// else, and a file changed under a loaded module can never fault a reader.
 #include "../win32api.h"
 #include "machine.h"
 #include "module_table.h"
@@ -16,7 +17,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -25,14 +25,69 @@ namespace {
 
 std::mutex moduleMutex;
 std::map<HMODULE, std::unique_ptr<emu::MappedModule>> mappedModules;
+// Files read for loads, by host path: read again only when the file changed.
+// Those no load holds go first when the copies pass the limit.
+std::map<std::string, std::shared_ptr<emu::FileImage>> fileImages;
+const size_t kImageCacheLimit = 256u << 20;
+
+bool sameFile(const emu::FileImage& image, const struct stat& info) {
+    return image.device == info.st_dev && image.inode == info.st_ino &&
+           image.bytes.size() == static_cast<size_t>(info.st_size) &&
+           image.modified.tv_sec == info.st_mtim.tv_sec &&
+           image.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+// The bytes of the open file `fd`, read whole through pread; null when it
+// cannot be read whole or changed while it was read. Call with moduleMutex held.
+std::shared_ptr<emu::FileImage> readImage(const std::string& path, int fd,
+                                          const struct stat& info) {
+    auto cached = fileImages.find(path);
+    if (cached != fileImages.end() && sameFile(*cached->second, info))
+        return cached->second;
+    auto image = std::make_shared<emu::FileImage>();
+    image->device = info.st_dev;
+    image->inode = info.st_ino;
+    image->modified = info.st_mtim;
+    try {
+        image->bytes.resize(static_cast<size_t>(info.st_size));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    for (size_t done = 0; done < image->bytes.size();) {
+        ssize_t n = pread(fd, image->bytes.data() + done, image->bytes.size() - done,
+                          static_cast<off_t>(done));
+        if (n <= 0)
+            return nullptr; // cut short under the read
+        done += static_cast<size_t>(n);
+    }
+    struct stat after = {};
+    if (fstat(fd, &after) != 0 || !sameFile(*image, after))
+        return nullptr; // rewritten under the read
+    fileImages[path] = image;
+    size_t total = 0;
+    for (const auto& entry : fileImages)
+        total += entry.second->bytes.size();
+    for (auto it = fileImages.begin(); it != fileImages.end() && total > kImageCacheLimit;) {
+        if (it->second.use_count() == 1 && it->second != image) {
+            total -= it->second->bytes.size();
+            it = fileImages.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return image;
+}
 
 } // namespace
 
 namespace emu {
 
-MappedModule::~MappedModule() {
-    if (bytes)
-        munmap(const_cast<uint8_t*>(bytes), size);
+const pe::MessageIndex& FileImage::messageIndex(const pe::Resource& table) {
+    std::lock_guard<std::mutex> lock(indexMutex);
+    auto it = messageIndexes.find(table.data);
+    if (it == messageIndexes.end())
+        it = messageIndexes.emplace(table.data, pe::indexMessages(table)).first;
+    return it->second;
 }
 
 const MappedModule* findMappedModule(HMODULE module) {
@@ -145,22 +200,27 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
             SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
-        void* bytes = info.st_size > 0 ? mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
-                                              MAP_PRIVATE, fd, 0)
-                                       : MAP_FAILED;
+        if (info.st_size == 0) { // an empty file cannot be mapped at all
+            close(fd);
+            SetLastError(ERROR_FILE_INVALID);
+            return nullptr;
+        }
+        std::shared_ptr<emu::FileImage> image;
+        {
+            std::lock_guard<std::mutex> lock(moduleMutex);
+            image = readImage(path, fd, info);
+        }
         close(fd);
-        if (bytes == MAP_FAILED) {
-            // An empty file cannot be mapped at all: ERROR_FILE_INVALID.
-            SetLastError(info.st_size == 0 ? ERROR_FILE_INVALID : ERROR_BAD_EXE_FORMAT);
+        if (!image) {
+            SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
         auto module = std::make_unique<emu::MappedModule>();
         module->path = fileName;
         module->hostPath = path;
         module->asImage = !asData;
-        module->bytes = static_cast<const uint8_t*>(bytes);
-        module->size = static_cast<size_t>(info.st_size);
-        module->reader = emu::pe::ResourceReader(module->bytes, module->size);
+        module->image = image;
+        module->reader = emu::pe::ResourceReader(image->bytes.data(), image->bytes.size());
         std::string error;
         if (!module->reader.open(error) || (!asData && module->reader.is64Bit())) {
             SetLastError(ERROR_BAD_EXE_FORMAT);

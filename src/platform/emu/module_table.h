@@ -1,22 +1,41 @@
-// The PE files LoadLibraryExA has mapped, for the calls that read them.
+// The PE files LoadLibraryExA has loaded, for the calls that read them.
 #pragma once
 
 #include "../win32api.h"
 #include "pe_resources.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace emu {
 
+// A PE file's bytes as read when it was loaded: a private copy, so that a file
+// rewritten or cut short under a loaded module changes nothing it reads (on
+// Windows a loaded image cannot be changed). Kept while a load holds it or
+// while the file is unchanged, with the index of each message table read.
+struct FileImage {
+    std::vector<uint8_t> bytes;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified = {};
+    std::mutex indexMutex;
+    std::map<const uint8_t*, pe::MessageIndex> messageIndexes; // by table
+
+    // The index of `table` (a resource of these bytes), made on first use.
+    const pe::MessageIndex& messageIndex(const pe::Resource& table);
+};
+
 struct MappedModule {
     std::string path;     // as the caller named it
-    std::string hostPath; // the file it maps
+    std::string hostPath; // the file it was read from
     bool asImage = false; // loaded as an executable image, not as a data file
     long references = 1;
-    const uint8_t* bytes = nullptr;
-    size_t size = 0;
+    std::shared_ptr<FileImage> image;
     pe::ResourceReader reader{nullptr, 0};
-    ~MappedModule();
 };
 
 // The mapped module behind `module`, or null for any other handle.

@@ -142,7 +142,76 @@ bool ResourceReader::find(uint32_t type, uint32_t id, uint16_t language, Resourc
     return resource.data != nullptr;
 }
 
-bool findMessage(const Resource& table, uint32_t id, std::u16string& text) {
+namespace {
+
+// The message at `offset` of `table` as UTF-16; false when its entry does not
+// lie whole within the table.
+bool messageAt(const Resource& table, uint32_t offset, std::u16string& text) {
+    if (offset > table.size || table.size - offset < 4)
+        return false;
+    uint16_t length = word(table.data + offset);
+    uint16_t flags = word(table.data + offset + 2);
+    if (length < 4 || table.size - offset < length)
+        return false;
+    const uint8_t* p = table.data + offset + 4;
+    size_t bytes = length - 4u;
+    text.clear();
+    if (flags & 1) { // UTF-16
+        for (size_t i = 0; i + 1 < bytes; i += 2) {
+            char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+            if (c == 0)
+                break;
+            text += c;
+        }
+    } else { // ANSI (UTF-8 entries are not written by any compiler we meet)
+        std::string ansi(reinterpret_cast<const char*>(p),
+                         strnlen(reinterpret_cast<const char*>(p), bytes));
+        text = ansiToWide(ansi);
+    }
+    return true;
+}
+
+} // namespace
+
+MessageIndex indexMessages(const Resource& table) {
+    MessageIndex index;
+    if (table.size < 4)
+        return index;
+    uint32_t blocks = dword(table.data);
+    if (blocks > (table.size - 4) / 12)
+        return index;
+    for (uint32_t b = 0; b < blocks; ++b) {
+        const uint8_t* block = table.data + 4 + 12 * b;
+        MessageIndex::Block entry;
+        entry.low = dword(block);
+        entry.high = dword(block + 4);
+        uint32_t offset = dword(block + 8);
+        // Every entry takes at least 4 bytes: no block holds more than that allows.
+        for (uint64_t id = entry.low; id <= entry.high && entry.offsets.size() <= table.size / 4;
+             ++id) {
+            if (offset > table.size || table.size - offset < 4)
+                break;
+            uint16_t length = word(table.data + offset);
+            if (length < 4 || table.size - offset < length)
+                break;
+            entry.offsets.push_back(offset);
+            offset += length;
+        }
+        index.blocks.push_back(std::move(entry));
+    }
+    return index;
+}
+
+bool findMessage(const Resource& table, uint32_t id, std::u16string& text,
+                 const MessageIndex* index) {
+    if (index) {
+        // The first block whose range holds the id decides, as the walk does.
+        for (const MessageIndex::Block& block : index->blocks)
+            if (id >= block.low && id <= block.high)
+                return id - block.low < block.offsets.size() &&
+                       messageAt(table, block.offsets[id - block.low], text);
+        return false;
+    }
     if (table.size < 4)
         return false;
     uint32_t blocks = dword(table.data);
@@ -157,27 +226,10 @@ bool findMessage(const Resource& table, uint32_t id, std::u16string& text) {
             if (offset > table.size || table.size - offset < 4)
                 return false;
             uint16_t length = word(table.data + offset);
-            uint16_t flags = word(table.data + offset + 2);
             if (length < 4 || table.size - offset < length)
                 return false;
-            if (current == id) {
-                const uint8_t* p = table.data + offset + 4;
-                size_t bytes = length - 4u;
-                text.clear();
-                if (flags & 1) { // UTF-16
-                    for (size_t i = 0; i + 1 < bytes; i += 2) {
-                        char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
-                        if (c == 0)
-                            break;
-                        text += c;
-                    }
-                } else { // ANSI (UTF-8 entries are not written by any compiler we meet)
-                    std::string ansi(reinterpret_cast<const char*>(p),
-                                     strnlen(reinterpret_cast<const char*>(p), bytes));
-                    text = ansiToWide(ansi);
-                }
-                return true;
-            }
+            if (current == id)
+                return messageAt(table, offset, text);
             offset += length;
         }
     }

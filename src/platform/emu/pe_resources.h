@@ -53,7 +53,21 @@ class ResourceReader {
     bool is64Bit_ = false;
 };
 
-// One message of a RT_MESSAGETABLE resource, as UTF-16.
-bool findMessage(const Resource& table, uint32_t id, std::u16string& text);
+// Where each message of a RT_MESSAGETABLE resource starts, block by block:
+// its variable-length entries are walked once, not at every lookup. A block
+// whose walk leaves the table ends at the last whole entry.
+struct MessageIndex {
+    struct Block {
+        uint32_t low = 0, high = 0;
+        std::vector<uint32_t> offsets; // of messages low, low + 1, ... that lie whole
+    };
+    std::vector<Block> blocks;
+};
+MessageIndex indexMessages(const Resource& table);
+
+// One message of a RT_MESSAGETABLE resource, as UTF-16; with an index of the
+// table, found without walking its entries.
+bool findMessage(const Resource& table, uint32_t id, std::u16string& text,
+                 const MessageIndex* index = nullptr);
 
 } // namespace emu::pe
