@@ -114,6 +114,7 @@ class ScratchFile {
         if (fd >= 0) {
             close(fd);
             path_ = pattern;
+            emu::allowHostWrite(path_); // the host's own file, outside the machine
         }
 #endif
     }
@@ -222,6 +223,10 @@ int runSettings(PluginModule& module, const std::vector<std::string>& args) {
         module.load_settings(instance.record(), file.c_str(), section.c_str());
         return printSettings(module, instance.record());
     }
+#ifndef _WIN32
+    if (!file.empty() && file[0] == '/')
+        emu::allowHostWrite(file); // named on the command line: the user's to write
+#endif
     Instance instance(module, 1);
     module.save_settings(instance.record(), file.c_str(), section.c_str());
     // save_settings says nothing of a failure: the file itself must show it.

@@ -32,10 +32,11 @@ DWORD wholeRecordLength(const BYTE* at, DWORD remaining, bool strict) {
     return length;
 }
 
-// The logs the machine registers: the subkeys of the Eventlog key, read
-// without asking for more than reading (a standard user may not open some of
-// them, Security among them). False when the list cannot be read at all.
-bool registeredLogs(std::vector<std::string>& logs) {
+// Calls `visit` with each log the machine registers (the subkeys of the
+// Eventlog key, read without asking for more than reading: a standard user may
+// not open some of them, Security among them) until it returns true. False
+// when the list cannot be read at all.
+template <typename Visit> bool forEachRegisteredLog(Visit visit) {
     HKEY raw = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventlogKey, 0, KEY_READ, &raw) != ERROR_SUCCESS)
         return false;
@@ -48,9 +49,9 @@ bool registeredLogs(std::vector<std::string>& logs) {
             RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS)
             return true;
-        if (status == ERROR_SUCCESS)
-            logs.emplace_back(name, size);
-        else if (status != ERROR_MORE_DATA)
+        if (status == ERROR_SUCCESS && visit(std::string(name, size)))
+            return true;
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
             return false;
     }
 }
@@ -119,21 +120,34 @@ bool CEventLogReader::Open(const std::string& logName, const std::string& server
 }
 
 bool CEventLogReader::FindRegisteredLog(std::string& name) {
-    std::vector<std::string> logs;
-    if (!registeredLogs(logs))
-        return true; // nothing to check against: the platform decides
-    for (const std::string& log : logs)
-        if (EqualsIgnoringCase(log, name))
-            return true;
-    // A source's name opens its log, as the platform documents; its message
-    // texts are registered under that log.
-    for (const std::string& log : logs) {
-        if (isSourceOf(log, name)) {
-            name = log;
-            return true;
-        }
+    // The usual case costs one open, however many logs the machine has.
+    HKEY raw = nullptr;
+    if (!name.empty() && name.find('\\') == std::string::npos &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kEventlogKey) + "\\" + name).c_str(), 0,
+                      KEY_READ, &raw) == ERROR_SUCCESS) {
+        UniqueRegKey key(raw);
+        return true;
     }
-    return false;
+    // One this user may not open (Security), or a source's name, which opens
+    // its log, as the platform documents (its message texts are registered
+    // under that log).
+    bool registered = false;
+    if (!forEachRegisteredLog(
+            [&](const std::string& log) { return registered = EqualsIgnoringCase(log, name); }))
+        return true; // nothing to check against: the platform decides
+    if (registered)
+        return true;
+    std::string sourceLog;
+    forEachRegisteredLog([&](const std::string& log) {
+        if (!isSourceOf(log, name))
+            return false;
+        sourceLog = log;
+        return true;
+    });
+    if (sourceLog.empty())
+        return false;
+    name = sourceLog;
+    return true;
 }
 
 void CEventLogReader::Close() {

@@ -341,6 +341,8 @@ TEST(EmulatedEventLog, TextsAreHandedOverInTheMachinesCodePage) {
         std::string ansi;
     } rows[] = {
         {"1252", u"caf\x00E9 \x20AC \x0416", "caf\xE9 \x80 ?"},
+        {"65001", u"caf\x00E9 \x20AC", "caf\xC3\xA9 \xE2\x82\xAC"},
+        {"99999", u"caf\x00E9", "caf?"}, // a page that cannot be converted: never another
         {"1251", u"\x041F\x0440\x0438 \x00E9", "\xCF\xF0\xE8 ?"},
         {"1250",
          u"\x0141\x00F3"

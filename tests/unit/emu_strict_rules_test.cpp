@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -168,4 +169,61 @@ TEST(StrictModules, AMessageFileCutShortUnderALoadChangesNothingTheLoadReads) {
     SetLastError(0);
     EXPECT_EQ(nullptr, LoadLibraryExA("C:\\k.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID), GetLastError()) << "the file as it is now";
+}
+
+TEST(StrictFiles, ConcurrentWritersKeepEveryKeyAndTemporaryFilesFollowNoLink) {
+    TestMachine machine;
+    machine.writeFile("drive_c/s/.keep", "");
+    const std::string ini = machine.root() + "/drive_c/s/k.ini";
+    // A link planted where a predictable temporary name would be.
+    const std::string outside = machine.root() + "/outside.txt";
+    machine.writeFile("outside.txt", "untouched");
+    ASSERT_EQ(0, symlink(outside.c_str(), (ini + ".tmp" + std::to_string(getpid())).c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("S", "k", "v", "C:\\s\\k.ini"));
+    EXPECT_EQ("untouched", machine.readFile("outside.txt"));
+
+    // Eight processes write sections of their own into one file at once.
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 8; ++writer) {
+        pid_t child = fork();
+        if (child == 0) {
+            std::string section = "W" + std::to_string(writer);
+            for (int round = 0; round < 10; ++round)
+                WritePrivateProfileStringA(section.c_str(), ("k" + std::to_string(round)).c_str(),
+                                           "v", "C:\\s\\k.ini");
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children)
+        waitpid(child, nullptr, 0);
+    machine.reload();
+    for (int writer = 0; writer < 8; ++writer) {
+        char value[8] = {};
+        GetPrivateProfileStringA(("W" + std::to_string(writer)).c_str(), "k9", "", value,
+                                 sizeof value, "C:\\s\\k.ini");
+        EXPECT_STREQ("v", value) << writer;
+    }
+}
+
+TEST(StrictFiles, WritesStayInTheMachineFolderUnlessTheHostNamedTheFile) {
+    TestMachine machine;
+    TestMachine elsewhere; // a folder outside this machine
+    elsewhere.writeFile("dir/read.ini", "[S]\r\nk=outside\r\n");
+    const std::string outside = elsewhere.root() + "/dir";
+    machine.reload();
+    ASSERT_EQ(0, symlink(outside.c_str(), (machine.root() + "/drive_c/link").c_str()));
+    for (const std::string& file : {outside + "/host.ini", std::string("C:\\link\\through.ini")}) {
+        SetLastError(0);
+        EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", file.c_str())) << file;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << file;
+    }
+    EXPECT_FALSE(elsewhere.exists("dir/host.ini"));
+    EXPECT_FALSE(elsewhere.exists("dir/through.ini"));
+    char value[16] = {};
+    GetPrivateProfileStringA("S", "k", "", value, sizeof value, "C:\\link\\read.ini");
+    EXPECT_STREQ("outside", value) << "reads are not limited";
+    emu::allowHostWrite(outside + "/host.ini");
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "v", (outside + "/host.ini").c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "v", "C:\\inside.ini"));
 }

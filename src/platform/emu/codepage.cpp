@@ -5,6 +5,8 @@
 
 #include "../win32api.h"
 
+#include <atomic>
+#include <cstdio>
 #include <iconv.h>
 
 #include <cerrno>
@@ -55,7 +57,23 @@ iconv_t converter(const std::string& from, const std::string& to) {
 }
 
 std::string pageName(unsigned codePage) {
+    if (codePage == 65001)
+        return "UTF-8";
+    if (codePage == 20127)
+        return "ASCII";
     return "CP" + std::to_string(codePage);
+}
+
+// A page this machine's iconv lacks is never taken for another: its texts keep
+// ASCII and show "?" for the rest, and the emulation says so once.
+char16_t unconvertible(unsigned codePage) {
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true))
+        std::fprintf(stderr,
+                     "win32emu: the machine's code page %u cannot be converted here: its texts "
+                     "keep ASCII and show \"?\" for every other character\n",
+                     codePage);
+    return u'?';
 }
 
 } // namespace
@@ -66,7 +84,9 @@ std::string wideToAnsi(const std::u16string& wide, unsigned codePage) {
     iconv_t cd = codePage == 1252 ? nullptr : converter("UTF-16LE", pageName(codePage));
     if (!cd) {
         for (char16_t c : wide)
-            out += wideTo1252(c);
+            out += codePage == 1252 ? wideTo1252(c)
+                   : c < 0x80       ? static_cast<char>(c)
+                                    : static_cast<char>(unconvertible(codePage));
         return out;
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -99,8 +119,12 @@ std::u16string ansiToWide(const std::string& ansi, unsigned codePage) {
     out.reserve(ansi.size());
     iconv_t cd = codePage == 1252 ? nullptr : converter(pageName(codePage), "UTF-16LE");
     if (!cd) {
-        for (char c : ansi)
-            out += byteToWide(static_cast<unsigned char>(c));
+        for (char c : ansi) {
+            auto byte = static_cast<unsigned char>(c);
+            out += codePage == 1252 ? byteToWide(byte)
+                   : byte < 0x80    ? static_cast<char16_t>(byte)
+                                    : unconvertible(codePage);
+        }
         return out;
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);

@@ -26,6 +26,11 @@ Ledger ledger();
 // The machine folder. Defaults to $KESTRIN_MACHINE; changing it drops every
 // cached hive so the next call reads the new machine.
 void setMachineRoot(const std::string& dir);
+// Files and hives are written only inside the machine folder (links that lead
+// out of it included), or to a host file the embedding program names here (a
+// file given on its command line): a path from the machine's registry or
+// settings never sends a write elsewhere. Reads are not limited.
+void allowHostWrite(const std::string& hostFile);
 std::string machineRoot();
 
 // The clock GetSystemTimeAsFileTime reads: the host's, or one a test sets, in

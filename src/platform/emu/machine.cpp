@@ -20,6 +20,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -239,26 +240,96 @@ FileRead readRegularFile(const std::string& path, std::string& contents, std::st
     return result;
 }
 
+namespace {
+
+std::mutex writableMutex;
+std::vector<std::string> writableHostFiles; // as resolved when allowed
+
+// `path` with every link on the way resolved, the last part included (a
+// dangling link resolves to where it points); "" when its folder is missing.
+std::string resolvedPath(const std::string& path) {
+    std::error_code ec;
+    fs::path target(path);
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        fs::path link = fs::read_symlink(target, ec);
+        if (ec)
+            return "";
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    // Folders not made yet are judged by the nearest one that is there.
+    fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::path missing = target.filename();
+    while (!fs::exists(folder, ec) && folder.has_parent_path() && folder != folder.parent_path()) {
+        missing = folder.filename() / missing;
+        folder = folder.parent_path();
+    }
+    fs::path real = fs::canonical(folder, ec);
+    return ec ? "" : (real / missing).lexically_normal().string();
+}
+
+bool mayWrite(const std::string& path) {
+    std::string target = resolvedPath(path);
+    if (target.empty())
+        return false;
+    std::error_code ec;
+    std::string root = fs::canonical(machineRoot(), ec).string();
+    if (!ec && !root.empty() && target.compare(0, root.size() + 1, root + "/") == 0)
+        return true;
+    std::lock_guard<std::mutex> lock(writableMutex);
+    return std::find(writableHostFiles.begin(), writableHostFiles.end(), target) !=
+           writableHostFiles.end();
+}
+
+} // namespace
+
+void allowHostWrite(const std::string& hostFile) {
+    std::string resolved = resolvedPath(hostFile);
+    std::lock_guard<std::mutex> lock(writableMutex);
+    if (!resolved.empty())
+        writableHostFiles.push_back(resolved);
+}
+
 bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents) {
     std::error_code ec;
     fs::path target(path);
+    if (!mayWrite(path)) {
+        errno = EACCES;
+        return false;
+    }
     if (createParents && target.has_parent_path())
         fs::create_directories(target.parent_path(), ec);
-    std::string temp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-        if (!out.flush())
-            return false;
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(temp.data()); // O_CREAT | O_EXCL: a planted link is never followed
+    if (fd < 0)
+        return false;
+    struct stat existing = {};
+    mode_t mode = stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
+    bool ok = fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < contents.size();) {
+        ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
     }
-    fs::rename(temp, target, ec);
-    if (ec) {
+    ok = close(fd) == 0 && ok;
+    if (ok)
+        fs::rename(temp, target, ec);
+    if (!ok || ec) {
         fs::remove(temp, ec);
         return false;
     }
     return true;
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    if (!folder.empty())
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+        flock(fd_, LOCK_EX);
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0)
+        close(fd_);
 }
 
 } // namespace emu

@@ -78,8 +78,23 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b);
 int compareIgnoreCase(const std::string& a, const std::string& b);
 
 // Writes a file by way of a temporary file and a rename, so a reader never sees
-// half of it. False on failure (a missing folder is made only when asked).
+// half of it. False on failure (a missing folder is made only when asked). The
+// temporary file gets a name of its own in the target's folder, made with
+// O_EXCL (never through a link planted there).
 bool writeFileAtomically(const std::string& path, const std::string& contents, bool createParents);
+
+// An exclusive lock on a folder (flock), held for a read, change and write of
+// a file in it, so that two emulated processes never undo each other's change.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
 // Reads a whole regular file. A FIFO, a device or a folder is refused before
 // anything waits on it. Missing only when nothing is there at all (not even a
 // dangling link); `why` says why a file that is there cannot be read.

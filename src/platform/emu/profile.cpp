@@ -265,6 +265,9 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LP
             SetLastError(ERROR_PATH_NOT_FOUND);
             return FALSE;
         }
+        // The file's folder is locked from the read to the rename, as the
+        // hives are: two processes writing one file never lose each other's keys.
+        emu::FolderLock lock(hostFile.has_parent_path() ? hostFile.parent_path().string() : ".");
         std::string contents;
         if (emu::readRegularFile(path, contents) == emu::FileRead::Unreadable) {
             SetLastError(ERROR_ACCESS_DENIED);

@@ -218,24 +218,10 @@ bool saveHive(Hive& hive) {
 // Held by a call that changes a hive, from the moment it looks at the file to
 // the moment it has written it, so two processes that change one hive never
 // undo each other's change.
-class HiveWriteLock {
+// Changes take the registry folder's lock from the stamp check to the rename.
+class HiveWriteLock : public emu::FolderLock {
   public:
-    HiveWriteLock() {
-        std::string folder = registryFolder();
-        if (!folder.empty())
-            fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0)
-            flock(fd_, LOCK_EX);
-    }
-    ~HiveWriteLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    HiveWriteLock(const HiveWriteLock&) = delete;
-    HiveWriteLock& operator=(const HiveWriteLock&) = delete;
-
-  private:
-    int fd_ = -1;
+    HiveWriteLock() : emu::FolderLock(registryFolder()) {}
 };
 
 unsigned codePage() {
