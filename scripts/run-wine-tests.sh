@@ -70,8 +70,9 @@ report $status "win_tests.exe ($(grep -oE '^\[==========\] [0-9]+ tests?' "$work
 [ $status -eq 0 ] || cat "$work/win_tests.txt"
 
 # INI conformance: the same cases through the emulation and through Wine.
-mkdir -p "$work/ini/emu" "$work/ini/wine" "$work/ini/machine/drive_c/Windows"
-KESTRIN_MACHINE="$work/ini/machine" "$posix/tests/conformance/ini_probe" "$work/ini/emu/" \
+# The emulation writes only inside its machine folder: the probe's files are there.
+mkdir -p "$work/ini/machine/emu" "$work/ini/wine" "$work/ini/machine/drive_c/Windows"
+KESTRIN_MACHINE="$work/ini/machine" "$posix/tests/conformance/ini_probe" "$work/ini/machine/emu/" \
   >"$work/ini/emu.txt"
 "$WINE" "$win/tests/conformance/ini_probe.exe" "$(wine_path "$work/ini/wine/")\\" 2>/dev/null \
   | tr -d '\r' >"$work/ini/wine.txt"
@@ -217,6 +218,35 @@ report $status "the 32-bit DLL in a WoW64 prefix shows a 64-bit-only file's text
 status=$?
 [ -s "$work/e2e-wine.txt" ] || status=1
 report $status "an empty log under Wine gives the platform's error text and nothing is left held"
+
+# A hostile message file and log: "*" widths and precisions that read slot
+# after slot past the 200 once given (the shipped DLL died on them), and one
+# entry of 3,000 distinct "%%N" parameter strings, of which the plugin looks up
+# the first 64. The real DLL must show a text and hold nothing afterwards.
+hostile="$work/hostile"
+make_machine "$hostile"
+cp build/posix/test-messages/kbroken.dll "$hostile/drive_c/Windows/System32/"
+printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\KestrinHostile]\r\n"EventMessageFile"="%%SystemRoot%%\\\\System32\\\\kbroken.dll"\r\n"ParameterMessageFile"="%%SystemRoot%%\\\\System32\\\\kparams.dll"\r\n\r\n' \
+  >>"$hostile/registry/HKEY_LOCAL_MACHINE.reg"
+python3 - "$work/hostile.txt" <<'PY'
+import sys
+many = " ".join("%%%%%d" % (100000 + n) for n in range(3000))  # 24,000 characters: within the 32,767 a message may have
+lines = ["log maxsize=4194304 computer=KESTRIN-PC"]
+for n, (message, string) in enumerate([(8, "x"), (9, "x"), (10, many)]):
+    lines += ["record time=2026-12-09T07:00:%02dZ type=Error source=KestrinHostile id=0x%08X" % (n, message),
+              "string " + string]
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+PY
+build/posix/evt write "$work/hostile.txt" "$hostile/drive_c/Windows/System32/config/AppEvent.Evt" 2>/dev/null
+started=$(date +%s%N)
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$hostile")" last --log Application \
+  --template '%1: %2|' >"$work/hostile-wine.txt" 2>"$work/e2e-err.txt"
+status=$?
+elapsed=$((($(date +%s%N) - started) / 1000000))
+grep -q "KestrinHostile: " "$work/hostile-wine.txt" &&
+  grep -q "%%100100" "$work/hostile-wine.txt" || status=1 # past the 64 looked up: as it stands
+report $status "the real DLL under Wine shows hostile messages without a crash ($elapsed ms, start-up included)"
+[ $status -eq 0 ] || { head -c 600 "$work/hostile-wine.txt"; cat "$work/e2e-err.txt"; }
 
 # A log name the machine does not register: the platform's text for the code
 # the plugin records, never another log's entry (OpenEventLogA would give Application's).

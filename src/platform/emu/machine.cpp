@@ -196,10 +196,37 @@ bool isWow64Machine() {
     std::string root = machineRoot();
     if (root.empty())
         return false;
-    fs::path windows = fs::path(root) / "drive_c";
-    windows /= matchEntry(windows, "Windows");
+    // Asked for every path into C:\Windows: the answer is kept while neither
+    // drive C: nor its Windows folder changed (a folder made or renamed in
+    // either changes its stamp), as the hives are kept.
+    struct Answer {
+        std::string root;
+        fs::path windowsPath;
+        struct stat drive = {}, windows = {};
+        bool wow64 = false;
+    };
+    static std::mutex answerMutex;
+    static Answer kept;
+    auto same = [](const struct stat& a, const struct stat& b) {
+        // A folder made inside adds a link; the size and times catch the rest.
+        return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_nlink == b.st_nlink &&
+               a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+               a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    };
+    fs::path drive = fs::path(root) / "drive_c";
+    struct stat driveStamp = {}, windowsStamp = {};
+    if (stat(drive.c_str(), &driveStamp) != 0)
+        return false;
+    std::lock_guard<std::mutex> lock(answerMutex);
+    if (kept.root == root && same(kept.drive, driveStamp) &&
+        stat(kept.windowsPath.c_str(), &windowsStamp) == 0 && same(kept.windows, windowsStamp))
+        return kept.wow64;
+    fs::path windows = drive / matchEntry(drive, "Windows");
+    stat(windows.c_str(), &windowsStamp);
     std::error_code ec;
-    return fs::is_directory(windows / matchEntry(windows, "SysWOW64"), ec);
+    kept = Answer{root, windows, driveStamp, windowsStamp,
+                  fs::is_directory(windows / matchEntry(windows, "SysWOW64"), ec)};
+    return kept.wow64;
 }
 
 FileRead readRegularFile(const std::string& path, std::string& contents, std::string* why) {
