@@ -154,8 +154,31 @@ void BM_LastNLogs(benchmark::State& state) {
     runQuery(state, LastNLogs);
 }
 
+// LastNLogs on a machine made elsewhere (KESTRIN_BENCH_MACHINE, its log
+// KESTRIN_BENCH_LOG): bench/parameter_strings_bench.sh makes one.
+void BM_LastNLogsOfMachine(benchmark::State& state) {
+    const char* root = std::getenv("KESTRIN_BENCH_MACHINE");
+    const char* log = std::getenv("KESTRIN_BENCH_LOG");
+    if (!root || !log) {
+        state.SkipWithError("KESTRIN_BENCH_MACHINE and KESTRIN_BENCH_LOG name no machine");
+        return;
+    }
+    emu::setMachineRoot(root);
+    CLogMonitor* monitor = dllstartup(0, 0);
+    monitor->m_OpenLog = log;
+    monitor->m_ParseString = "%1 - %2";
+    int64_t now = 1800000000;
+    for (auto _ : state) {
+        emu::setClock(now += 5);
+        benchmark::DoNotOptimize(LastNLogs(monitor));
+    }
+    dllshutdown(monitor);
+    emu::useRealClock();
+}
+
 } // namespace
 
+BENCHMARK(BM_LastNLogsOfMachine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LastLogEntry)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_LastNLogs)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_MessageTextsOfNewest25)->Arg(100)->Arg(10000)->Arg(1000000);
