@@ -6,10 +6,14 @@
 # in a process that has read it (eventlog_bench), on the emulated machine.
 #
 #   bash bench/parameter_strings_bench.sh [BUILD]   (BUILD: build/posix)
+# With KESTRIN_BENCH_WINE=1 the real DLL is timed too, under Wine by this
+# machine's route (bench/wine_parameter_strings.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/posix}
-work=$(mktemp -d)
+# Inside the work tree: the guest sees only that.
+mkdir -p build/bench
+work=$(mktemp -d "$PWD/build/bench/parameters.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp -r samples/machine/. "$work/"
 python3 bench/big_message_file.py "$work/drive_c/Windows/System32/kbig.dll" 4000000
@@ -34,3 +38,10 @@ grep -c 'Parameter 39' "$work/out.txt" >/dev/null || { echo "no parameter string
 # A refresh in a process that has read the file once (it is kept while unchanged).
 KESTRIN_BENCH_MACHINE=$work KESTRIN_BENCH_LOG=Application "$build/bench/eventlog_bench" \
   --benchmark_filter=BM_LastNLogsOfMachine --benchmark_min_time=1 2>/dev/null | grep BM_
+if [ "${KESTRIN_BENCH_WINE:-0}" = 1 ]; then
+  case $(bash scripts/wine-route.sh) in
+    native) bash bench/wine_parameter_strings.sh "$work" ;;
+    chroot) KESTRIN_GUEST_COMMAND="bash bench/wine_parameter_strings.sh $work" bash scripts/wine-chroot.sh ;;
+    guest) KESTRIN_GUEST_COMMAND="bash bench/wine_parameter_strings.sh $work" bash scripts/wine-guest.sh ;;
+  esac
+fi

@@ -82,7 +82,7 @@ mount_step "$root/proc" -t proc proc &&
   exit 1
 }
 
-echo "== the Windows tests in a chroot of the Wine root ($(basename "$image"), native speed)"
+echo "== ${KESTRIN_GUEST_COMMAND:-the Windows tests} in a chroot of the Wine root ($(basename "$image"), native speed)"
 # A clean environment, as the guest's: only what the tests read passes in.
 environment=(PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
   LANG=C.UTF-8 KESTRIN_IN_GUEST=1)
@@ -91,6 +91,7 @@ for name in $(compgen -e); do
 done
 # In the background, so that an interrupt reaches the trap at once (the shell
 # would wait for a foreground chroot to end, and Wine's processes may not).
+# KESTRIN_GUEST_COMMAND runs another command there, as in the guest.
 chroot "$root" /usr/bin/env -i "${environment[@]}" \
-  /bin/bash -c 'cd "$1" && exec bash scripts/run-wine-tests.sh' _ "$repo" &
+  /bin/bash -c 'cd "$1" && eval "$2"' _ "$repo" "${KESTRIN_GUEST_COMMAND:-bash scripts/run-wine-tests.sh}" &
 wait $!
