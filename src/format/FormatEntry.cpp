@@ -110,17 +110,26 @@ std::string FormatEntry(const CEventEntry& entry, std::string messageText,
     std::snprintf(eventId, sizeof eventId, "0x%08X", static_cast<unsigned>(entry.m_EventID));
     std::string text = std::move(outputTemplate);
     // Each step stops a little past the bound (so that a lone lead byte at the
-    // cut is seen as such), and the end cuts at a whole character.
+    // cut is seen as such), and the end cuts at a whole character. A sequence
+    // the text does not hold costs one search: nothing is copied or made.
     const size_t working = limit + 1;
-    text = replaceAll(text, "%1", entry.m_SourceName, leads, working);
-    text = replaceAll(text, "%2", messageText, leads, working);
-    text = replaceAll(text, "%3", eventId, leads, working);
-    text = replaceAll(text, "%4", dateText(entry.m_TimeGenerated), leads, working);
-    text = replaceAll(text, "%5", entry.m_TypeName, leads, working);
-    text = replaceAll(text, "%6", entry.m_UserName, leads, working);
-    text = replaceAll(text, "%7", entry.m_DomainName, leads, working);
-    text = replaceAll(text, "\\n", "\n", leads, working);
-    text = replaceAll(text, "\\t", "\t", leads, working);
+    auto step = [&](const char* sequence, auto value) {
+        if (text.find(sequence) == std::string::npos) {
+            if (text.size() > working)
+                text.resize(working);
+            return;
+        }
+        text = replaceAll(text, sequence, value(), leads, working);
+    };
+    step("%1", [&]() -> const std::string& { return entry.m_SourceName; });
+    step("%2", [&]() -> const std::string& { return messageText; });
+    step("%3", [&] { return std::string(eventId); });
+    step("%4", [&] { return dateText(entry.m_TimeGenerated); });
+    step("%5", [&]() -> const std::string& { return entry.m_TypeName; });
+    step("%6", [&]() -> const std::string& { return entry.m_UserName; });
+    step("%7", [&]() -> const std::string& { return entry.m_DomainName; });
+    step("\\n", [] { return std::string("\n"); });
+    step("\\t", [] { return std::string("\t"); });
     text.resize(wholeCharacters(text, limit, leads));
     return text;
 }
