@@ -13,6 +13,9 @@
 #include "machine.h"
 
 #include <cctype>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -22,16 +25,25 @@ namespace {
 
 std::string expand(const std::string& text, int depth);
 
+// Set when a variable could not be read for another reason than its absence
+// (memory ran out): such an answer is not kept.
+thread_local bool readFailed = false;
+
 bool registryVariable(HKEY root, const char* path, const std::string& name, std::string& value,
                       int depth) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    LSTATUS opened = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+    if (opened != ERROR_SUCCESS) {
+        readFailed = readFailed || opened != ERROR_FILE_NOT_FOUND;
         return false;
+    }
     char data[2048] = {};
     DWORD size = sizeof data - 1, type = 0;
     LSTATUS status =
         RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        readFailed = true;
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     value.assign(data, strnlen(data, size));
@@ -71,12 +83,54 @@ bool defaultVariable(const std::string& name, std::string& value) {
     return false;
 }
 
-bool lookup(const std::string& name, std::string& value, int depth) {
+bool readVariable(const std::string& name, std::string& value, int depth) {
     return registryVariable(HKEY_CURRENT_USER, "Environment", name, value, depth) ||
            registryVariable(HKEY_LOCAL_MACHINE,
                             "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
                             name, value, depth) ||
            defaultVariable(name, value);
+}
+
+// The variables read so far, kept while the machine, its hives and its word
+// size are the ones they were read from (a refresh expands the same few
+// names for every message file it loads).
+struct KnownVariables {
+    std::string root;
+    uint64_t registry = 0;
+    bool wow64 = false;
+    std::map<std::string, std::optional<std::string>> values; // by upper-case name
+};
+
+bool lookup(const std::string& name, std::string& value, int depth) {
+    if (depth > 0) // inside an expansion: read as it stands, never kept
+        return readVariable(name, value, depth);
+    static std::mutex knownMutex;
+    static KnownVariables known;
+    std::string root = emu::machineRoot();
+    uint64_t registry = emu::registryState();
+    bool wow64 = emu::isWow64Machine();
+    std::string key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    {
+        std::lock_guard<std::mutex> lock(knownMutex);
+        if (known.root != root || known.registry != registry || known.wow64 != wow64)
+            known = KnownVariables{root, registry, wow64, {}};
+        auto it = known.values.find(key);
+        if (it != known.values.end()) {
+            if (it->second)
+                value = *it->second;
+            return it->second.has_value();
+        }
+    }
+    std::optional<std::string> read;
+    readFailed = false;
+    if (readVariable(name, value, depth))
+        read = value;
+    std::lock_guard<std::mutex> lock(knownMutex);
+    if (!readFailed && known.root == root && known.registry == registry)
+        known.values[key] = read;
+    return read.has_value();
 }
 
 std::string expand(const std::string& text, int depth) {

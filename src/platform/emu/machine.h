@@ -64,6 +64,9 @@ void resetRegistry();
 void resetCodePage();
 // The machine's ANSI code page as its HKLM hive says (1252 when it does not).
 unsigned registryCodePage();
+// A number that changes whenever what the hives hold may have changed: a load
+// (another process wrote a hive), a change made here, another machine.
+uint64_t registryState();
 
 // Resource counts behind emu::ledger().
 void countLocalBlock(long delta);

@@ -200,6 +200,8 @@ void refreshHive(Hive& hive) {
         loadHive(hive);
 }
 
+unsigned hiveWrites = 0; // changes made here, which no load counts
+
 bool saveHive(Hive& hive) {
     if (hive.readOnly)
         return false;
@@ -212,6 +214,7 @@ bool saveHive(Hive& hive) {
             true))
         return false;
     hive.stamp = stampOf(path);
+    ++hiveWrites;
     return true;
 }
 
@@ -411,6 +414,17 @@ bool userIsAdministrator() {
 void actAsAdministrator(bool administrator) {
     std::lock_guard<std::mutex> lock(registryMutex);
     administratorOverride = administrator;
+}
+
+uint64_t registryState() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    refreshHive(localMachine);
+    refreshHive(currentUser);
+    uint64_t state = generation;
+    for (uint64_t part :
+         {uint64_t(localMachine.version), uint64_t(currentUser.version), uint64_t(hiveWrites)})
+        state = state * 1000003u + part;
+    return state;
 }
 
 unsigned registryCodePage() {
