@@ -127,11 +127,11 @@ UniqueModule loadDataFile(const std::string& path) {
     return UniqueModule(module);
 }
 
-// Where a 32-bit process on 64-bit Windows finds what a file registered for
-// the native system names: System32 reaches the 32-bit SysWOW64, which lacks
-// many system message files, while Sysnative reaches the real one; and 64-bit
-// programs register files under the native program folders. Without WOW64
-// these names do not exist and the second try simply fails.
+// Where a 32-bit process on 64-bit Windows finds the native file a path names:
+// System32 reaches the 32-bit SysWOW64 (which lacks many system message files
+// and may hold a different copy), Sysnative the real one; 64-bit programs
+// register files under the native program folders. "" for any other path.
+// Without WOW64 these names do not exist and a load through them fails.
 std::string nativeAlternative(const std::string& file, const std::string& expanded) {
     std::string systemDir = expandPath("%SystemRoot%\\System32\\");
     if (StartsWithIgnoringCase(expanded, systemDir))
@@ -148,17 +148,34 @@ std::string nativeAlternative(const std::string& file, const std::string& expand
     return "";
 }
 
-UniqueModule loadMessageFile(const std::string& file) {
+// The paths a registered file is loaded from, in turn: the native file first,
+// the one the platform's 64-bit event viewer reads (so its text is the one
+// shown where the two copies differ, and the dearest call of a refresh, a
+// failed load in SysWOW64, is not made for a 64-bit-only file), then the path
+// as it stands.
+std::vector<std::string> messageFileCandidates(const std::string& file) {
     std::string expanded = expandPath(file);
-    UniqueModule module = loadDataFile(expanded);
-    if (module)
-        return module;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-        error != ERROR_MOD_NOT_FOUND)
-        return module;
-    std::string alternative = nativeAlternative(file, expanded);
-    return alternative.empty() ? std::move(module) : loadDataFile(alternative);
+    std::string native = nativeAlternative(file, expanded);
+    if (native.empty())
+        return {expanded};
+    return {native, expanded};
+}
+
+bool isMissing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           code == ERROR_MOD_NOT_FOUND;
+}
+
+// The first of the candidates that loads; a failure other than a missing file
+// ends the search (the file is there but unusable).
+UniqueModule loadMessageFile(const std::string& file) {
+    UniqueModule module;
+    for (const std::string& path : messageFileCandidates(file)) {
+        module = loadDataFile(path);
+        if (module || !isMissing(GetLastError()))
+            break;
+    }
+    return module;
 }
 
 // What asking one message table for a message came to.
@@ -302,13 +319,18 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     std::string text;
     DWORD error = 0;
     Lookup lookup = Lookup::NotFound;
+    // A file's second copy is asked too when the first lacks the message.
     for (const std::string& file : files) {
-        UniqueModule module = loadMessageFile(file);
-        if (!module)
-            continue;
-        anyLoaded = true;
-        lookup = formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                               module.get(), record->EventID, inserts.array(), text, error);
+        for (const std::string& path : messageFileCandidates(file)) {
+            UniqueModule module = loadDataFile(path);
+            if (!module)
+                continue;
+            anyLoaded = true;
+            lookup = formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                   module.get(), record->EventID, inserts.array(), text, error);
+            if (lookup != Lookup::NotFound)
+                break;
+        }
         if (lookup != Lookup::NotFound)
             break;
     }

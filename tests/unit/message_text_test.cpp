@@ -242,6 +242,7 @@ TEST_F(MessageText, EverySourcesFileIsFoundAsA32BitProcessOn64BitWindows) {
     machine.writeFile("drive_c/Windows/System32/kservice.dll", file("System32", "kservice.dll"));
     machine.writeFile("drive_c/Windows/System32/both.dll", file("System32", "kservice.dll"));
     machine.writeFile("drive_c/Windows/SysWOW64/both.dll", file("SysWOW64", "ksystem.dll"));
+    machine.writeFile("drive_c/Windows/SysWOW64/wow.dll", file("SysWOW64", "ksystem.dll"));
     machine.writeFile("drive_c/Program Files/Vendor/msg.dll", file("System32", "kservice.dll"));
     const struct {
         const char* source;
@@ -252,8 +253,13 @@ TEST_F(MessageText, EverySourcesFileIsFoundAsA32BitProcessOn64BitWindows) {
         {"SixtyFourOnly", "%SystemRoot%\\System32\\kservice.dll", 0x40001B7D,
          "The A service entered the B state.\r\n"},
         {"Bare", "kservice.dll", 0x40001B7D, "The A service entered the B state.\r\n"},
-        {"Copy", "%SYSTEMROOT%\\system32\\both.dll", 0x40001B7D, ""}, // the 32-bit copy lacks it
+        // The native copy first (the 64-bit viewer's text); the 32-bit copy
+        // when the native one lacks the message or is missing.
+        {"Copy", "%SYSTEMROOT%\\system32\\both.dll", 0x40001B7D,
+         "The A service entered the B state.\r\n"},
         {"Copy", "%SystemRoot%\\System32\\both.dll", 0xC0001B58,
+         "The A service failed to start due to the following error: \r\nB\r\n"},
+        {"OnlyThirtyTwo", "%SystemRoot%\\System32\\wow.dll", 0xC0001B58,
          "The A service failed to start due to the following error: \r\nB\r\n"},
         {"Nowhere", "%SystemRoot%\\System32\\none.dll", 0x40001B7D, ""},
         {"Vendor", "%ProgramFiles%\\Vendor\\msg.dll", 0x40001B7D,
