@@ -131,7 +131,6 @@ UniqueModule loadDataFile(const std::string& path) {
 // System32 reaches the 32-bit SysWOW64 (which lacks many system message files
 // and may hold a different copy), Sysnative the real one; 64-bit programs
 // register files under the native program folders. "" for any other path.
-// Without WOW64 these names do not exist and a load through them fails.
 std::string nativeAlternative(const std::string& file, const std::string& expanded) {
     std::string systemDir = expandPath("%SystemRoot%\\System32\\");
     if (StartsWithIgnoringCase(expanded, systemDir))
@@ -155,6 +154,11 @@ std::string nativeAlternative(const std::string& file, const std::string& expand
 // as it stands.
 std::vector<std::string> messageFileCandidates(const std::string& file) {
     std::string expanded = expandPath(file);
+    // Only 64-bit Windows gives a 32-bit process %ProgramW6432%: elsewhere
+    // there is no native folder to try (and no WOW64 query is needed).
+    static const char kNativeProgramFiles[] = "%ProgramW6432%";
+    if (expandPath(kNativeProgramFiles) == kNativeProgramFiles)
+        return {expanded};
     std::string native = nativeAlternative(file, expanded);
     if (native.empty())
         return {expanded};
