@@ -99,13 +99,23 @@ struct KnownVariables {
     uint64_t registry = 0;
     bool wow64 = false;
     std::map<std::string, std::optional<std::string>> values; // by upper-case name
+    std::map<std::string, std::string> expansions;            // by the text expanded
 };
+std::mutex knownMutex;
+KnownVariables known;
+// Set when a variable of the expansion under way could not be read.
+thread_local bool expansionFailed = false;
+
+// Forgets what was read of another machine, other hives or another word size.
+// Call with knownMutex held.
+void checkKnown(const std::string& root, uint64_t registry, bool wow64) {
+    if (known.root != root || known.registry != registry || known.wow64 != wow64)
+        known = KnownVariables{root, registry, wow64, {}, {}};
+}
 
 bool lookup(const std::string& name, std::string& value, int depth) {
     if (depth > 0) // inside an expansion: read as it stands, never kept
         return readVariable(name, value, depth);
-    static std::mutex knownMutex;
-    static KnownVariables known;
     std::string root = emu::machineRoot();
     uint64_t registry = emu::registryState();
     bool wow64 = emu::isWow64Machine();
@@ -114,8 +124,7 @@ bool lookup(const std::string& name, std::string& value, int depth) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     {
         std::lock_guard<std::mutex> lock(knownMutex);
-        if (known.root != root || known.registry != registry || known.wow64 != wow64)
-            known = KnownVariables{root, registry, wow64, {}};
+        checkKnown(root, registry, wow64);
         auto it = known.values.find(key);
         if (it != known.values.end()) {
             if (it->second)
@@ -127,6 +136,7 @@ bool lookup(const std::string& name, std::string& value, int depth) {
     readFailed = false;
     if (readVariable(name, value, depth))
         read = value;
+    expansionFailed = expansionFailed || readFailed;
     std::lock_guard<std::mutex> lock(knownMutex);
     if (!readFailed && known.root == root && known.registry == registry)
         known.values[key] = read;
@@ -164,7 +174,28 @@ extern "C" DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destinati
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        std::string out = expand(source, 0);
+        // A whole text expanded before comes back as it was while nothing it
+        // came from changed: a refresh expands the same paths for every file.
+        std::string root = emu::machineRoot(), text = source, out;
+        uint64_t registry = emu::registryState();
+        bool wow64 = emu::isWow64Machine(), kept = false;
+        {
+            std::lock_guard<std::mutex> lock(knownMutex);
+            checkKnown(root, registry, wow64);
+            auto it = known.expansions.find(text);
+            if (it != known.expansions.end()) {
+                out = it->second;
+                kept = true;
+            }
+        }
+        if (!kept) {
+            expansionFailed = false;
+            out = expand(text, 0);
+            std::lock_guard<std::mutex> lock(knownMutex);
+            if (!expansionFailed && known.root == root && known.registry == registry &&
+                known.expansions.size() < 1024)
+                known.expansions[text] = out;
+        }
         DWORD needed = static_cast<DWORD>(out.size() + 1);
         if (destination && needed <= size)
             std::memcpy(destination, out.c_str(), needed);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <cerrno>
@@ -137,6 +138,78 @@ void redirectForWow64(std::vector<std::string>& parts) {
     parts[system] = "SysWOW64";
 }
 
+// A folder's stamp: an entry made, removed or renamed in it changes it.
+struct FolderStamp {
+    ino_t inode = 0;
+    nlink_t links = 0;
+    off_t size = 0;
+    timespec modified = {}, changed = {};
+    bool operator==(const FolderStamp& other) const {
+        return inode == other.inode && links == other.links && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+bool folderStamp(const std::string& folder, FolderStamp& stamp) {
+    struct stat info = {};
+    if (stat(folder.c_str(), &info) != 0)
+        return false;
+    stamp = FolderStamp{info.st_ino, info.st_nlink, info.st_size, info.st_mtim, info.st_ctim};
+    return true;
+}
+
+// `parts` matched below `base`, each without regard to case. A path matched
+// once is kept with the stamps of the folders it was matched in, and matched
+// again only when one of them changed (module loads ask for the same few
+// paths at every refresh).
+std::string matchComponents(const std::string& base, const std::vector<std::string>& parts) {
+    struct Matched {
+        std::string host;
+        std::vector<std::pair<std::string, FolderStamp>> folders;
+    };
+    static std::mutex matchedMutex;
+    static std::map<std::string, Matched> matched;
+    std::string key = base;
+    for (const std::string& part : parts)
+        key += '\0' + part;
+    {
+        std::lock_guard<std::mutex> lock(matchedMutex);
+        auto it = matched.find(key);
+        if (it != matched.end()) {
+            bool fresh = true;
+            FolderStamp now;
+            for (const auto& [folder, stamp] : it->second.folders)
+                fresh = fresh && folderStamp(folder, now) && now == stamp;
+            if (fresh)
+                return it->second.host;
+            matched.erase(it);
+        }
+    }
+    Matched result;
+    fs::path host(base);
+    bool stamped = true;
+    for (const std::string& part : parts) {
+        FolderStamp stamp;
+        stamped = stamped && folderStamp(host.string(), stamp);
+        if (stamped)
+            result.folders.emplace_back(host.string(), stamp);
+        host /= matchEntry(host, part);
+    }
+    result.host = host.string();
+    // Only what is there is kept: a name not found yet may appear in another
+    // letter case within the same tick of a folder's clock.
+    struct stat there = {};
+    if (stamped && stat(result.host.c_str(), &there) == 0) {
+        std::lock_guard<std::mutex> lock(matchedMutex);
+        if (matched.size() > 4096)
+            matched.clear();
+        matched[key] = result;
+    }
+    return result.host;
+}
+
 std::string resolvePath(const std::string& windowsPath, bool asProcess) {
     if (windowsPath.empty())
         return "";
@@ -176,10 +249,7 @@ std::string resolvePath(const std::string& windowsPath, bool asProcess) {
         equalsIgnoreCase(resolved[0], "Windows") && isWow64Machine())
         redirectForWow64(resolved);
 
-    fs::path host = fs::path(root) / (std::string("drive_") + drive);
-    for (const std::string& part : resolved)
-        host /= matchEntry(host, part);
-    return host.string();
+    return matchComponents(root + "/drive_" + drive, resolved);
 }
 
 } // namespace
