@@ -130,13 +130,16 @@ char* LastNLogs(CLogMonitor* monitor);
 // One refreshing query through the export, as the host makes it every few
 // seconds: the clock moves on five seconds each time so that every call reads.
 // Argument 0 is the bundled machine's System log.
-void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*)) {
-    if (state.range(0) == 0)
+void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*), const char* root = nullptr,
+              const char* log = "System") {
+    if (root)
+        emu::setMachineRoot(root);
+    else if (state.range(0) == 0)
         emu::setMachineRoot(KESTRIN_SAMPLE_MACHINE);
     else
         machine().useLog(state.range(0));
     CLogMonitor* monitor = dllstartup(0, 0);
-    monitor->m_OpenLog = "System";
+    monitor->m_OpenLog = log;
     monitor->m_ParseString = "%1 - %2";
     int64_t now = 1800000000;
     for (auto _ : state) {
@@ -163,17 +166,7 @@ void BM_LastNLogsOfMachine(benchmark::State& state) {
         state.SkipWithError("KESTRIN_BENCH_MACHINE and KESTRIN_BENCH_LOG name no machine");
         return;
     }
-    emu::setMachineRoot(root);
-    CLogMonitor* monitor = dllstartup(0, 0);
-    monitor->m_OpenLog = log;
-    monitor->m_ParseString = "%1 - %2";
-    int64_t now = 1800000000;
-    for (auto _ : state) {
-        emu::setClock(now += 5);
-        benchmark::DoNotOptimize(LastNLogs(monitor));
-    }
-    dllshutdown(monitor);
-    emu::useRealClock();
+    runQuery(state, LastNLogs, root, log);
 }
 
 } // namespace

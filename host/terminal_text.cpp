@@ -8,24 +8,6 @@
 
 namespace {
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // One character in the locale's set, or "?" when it has none for it.
 class LocaleEncoder {
   public:
@@ -42,11 +24,9 @@ class LocaleEncoder {
     LocaleEncoder(const LocaleEncoder&) = delete;
     LocaleEncoder& operator=(const LocaleEncoder&) = delete;
 
+    bool utf8() const { return utf8_; }
+
     void append(std::string& out, char32_t c) {
-        if (utf8_) {
-            appendUtf8(out, c);
-            return;
-        }
         if (c < 0x80 || converter_ == reinterpret_cast<iconv_t>(-1)) {
             out += c < 0x80 ? static_cast<char>(c) : '?';
             return;
@@ -75,6 +55,8 @@ class LocaleEncoder {
 
 std::string forTerminal(const std::u16string& text) {
     static LocaleEncoder encoder; // the locale is set once, before any text
+    if (encoder.utf8())
+        return emu::wideToUtf8(text);
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];

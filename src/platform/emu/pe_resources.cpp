@@ -173,30 +173,46 @@ bool messageAt(const Resource& table, uint32_t offset, std::u16string& text) {
 
 } // namespace
 
+namespace {
+
+// The blocks of a message table that lie whole within it (0 for a table too
+// short for its own count).
+uint32_t blockCount(const Resource& table) {
+    if (table.size < 4)
+        return 0;
+    uint32_t blocks = dword(table.data);
+    return blocks > (table.size - 4) / 12 ? 0 : blocks;
+}
+
+// Calls `visit(id, offset)` for each entry of block `b` in turn, up to the
+// first that does not lie whole within the table, until `visit` returns true.
+// Every entry takes at least 4 bytes: no block is walked further than that.
+template <typename Visit> void walkBlock(const Resource& table, uint32_t b, Visit visit) {
+    const uint8_t* block = table.data + 4 + 12 * b;
+    uint32_t high = dword(block + 4), offset = dword(block + 8);
+    uint64_t steps = 0;
+    for (uint64_t id = dword(block); id <= high && steps++ <= table.size / 4; ++id) {
+        if (offset > table.size || table.size - offset < 4)
+            return;
+        uint16_t length = word(table.data + offset);
+        if (length < 4 || table.size - offset < length || visit(static_cast<uint32_t>(id), offset))
+            return;
+        offset += length;
+    }
+}
+
+} // namespace
+
 MessageIndex indexMessages(const Resource& table) {
     MessageIndex index;
-    if (table.size < 4)
-        return index;
-    uint32_t blocks = dword(table.data);
-    if (blocks > (table.size - 4) / 12)
-        return index;
-    for (uint32_t b = 0; b < blocks; ++b) {
-        const uint8_t* block = table.data + 4 + 12 * b;
+    for (uint32_t b = 0, blocks = blockCount(table); b < blocks; ++b) {
         MessageIndex::Block entry;
-        entry.low = dword(block);
-        entry.high = dword(block + 4);
-        uint32_t offset = dword(block + 8);
-        // Every entry takes at least 4 bytes: no block holds more than that allows.
-        for (uint64_t id = entry.low; id <= entry.high && entry.offsets.size() <= table.size / 4;
-             ++id) {
-            if (offset > table.size || table.size - offset < 4)
-                break;
-            uint16_t length = word(table.data + offset);
-            if (length < 4 || table.size - offset < length)
-                break;
+        entry.low = dword(table.data + 4 + 12 * b);
+        entry.high = dword(table.data + 8 + 12 * b);
+        walkBlock(table, b, [&](uint32_t, uint32_t offset) {
             entry.offsets.push_back(offset);
-            offset += length;
-        }
+            return false;
+        });
         index.blocks.push_back(std::move(entry));
     }
     return index;
@@ -212,26 +228,18 @@ bool findMessage(const Resource& table, uint32_t id, std::u16string& text,
                        messageAt(table, block.offsets[id - block.low], text);
         return false;
     }
-    if (table.size < 4)
-        return false;
-    uint32_t blocks = dword(table.data);
-    if (blocks > (table.size - 4) / 12)
-        return false;
-    for (uint32_t b = 0; b < blocks; ++b) {
+    for (uint32_t b = 0, blocks = blockCount(table); b < blocks; ++b) {
         const uint8_t* block = table.data + 4 + 12 * b;
-        uint32_t low = dword(block), high = dword(block + 4), offset = dword(block + 8);
-        if (id < low || id > high)
+        if (id < dword(block) || id > dword(block + 4))
             continue;
-        for (uint32_t current = low;; ++current) {
-            if (offset > table.size || table.size - offset < 4)
+        bool found = false;
+        walkBlock(table, b, [&](uint32_t current, uint32_t offset) {
+            if (current != id)
                 return false;
-            uint16_t length = word(table.data + offset);
-            if (length < 4 || table.size - offset < length)
-                return false;
-            if (current == id)
-                return messageAt(table, offset, text);
-            offset += length;
-        }
+            found = messageAt(table, offset, text);
+            return true;
+        });
+        return found;
     }
     return false;
 }
