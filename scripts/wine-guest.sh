@@ -23,7 +23,7 @@ tar -C "$repo" --exclude=./.git --exclude=./build/posix-asan --exclude=./build/f
 printf 'export KESTRIN_IN_GUEST=1 KESTRIN_SCREENSHOT_OUT=/results/configure-dialog.png\n%s\n' \
   "${KESTRIN_GUEST_COMMAND:-bash scripts/run-wine-tests.sh}" >"$run/work/.kestrin-guest-run"
 size_mb=$(( $(du -sm "$run/work" | cut -f1) * 2 + 512 ))
-mke2fs -q -t ext4 -d "$run/work" -L kestrin-work "$run/work.img" "${size_mb}M" || exit 1
+mke2fs -q -t ext4 -d "$run/work" -L kestrin-work "$run/work.img" "${size_mb}M" >/dev/null || exit 1
 rm -rf "$run/work"
 truncate -s 256M "$run/results.img"
 
