@@ -160,6 +160,26 @@ std::u16string ansiToWide(const std::string& ansi) {
     return ansiToWide(ansi, GetACP());
 }
 
+size_t utf16Length(const std::string& utf8) {
+    // As utf8ToWide reads it: a malformed byte is one "?".
+    size_t units = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        size_t end = i + 1 + extra;
+        bool whole = c < 0x80 || (c >= 0xC0 && end <= utf8.size());
+        uint32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
+        for (size_t k = i + 1; whole && k < end; ++k) {
+            unsigned char next = static_cast<unsigned char>(utf8[k]);
+            whole = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        units += whole && cp >= 0x10000 ? 2 : 1;
+        i = whole ? end : i + 1;
+    }
+    return units;
+}
+
 std::string wideToUtf8(const std::u16string& wide) {
     std::string out;
     out.reserve(wide.size());

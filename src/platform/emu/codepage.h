@@ -18,6 +18,8 @@ std::string wideToAnsi(const std::u16string& wide, unsigned codePage);
 std::u16string ansiToWide(const std::string& ansi, unsigned codePage);
 
 std::string wideToUtf8(const std::u16string& wide);
+// How many UTF-16 units `utf8` makes, counted without converting it.
+size_t utf16Length(const std::string& utf8);
 std::u16string utf8ToWide(const std::string& utf8);
 
 } // namespace emu

@@ -121,7 +121,7 @@ bool lookup(const std::string& name, std::string& value, int depth) {
     bool wow64 = emu::isWow64Machine();
     std::string key = name;
     for (char& c : key)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = emu::asciiUpper(c);
     {
         std::lock_guard<std::mutex> lock(knownMutex);
         checkKnown(root, registry, wow64);

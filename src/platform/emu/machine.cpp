@@ -78,8 +78,8 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
 int compareIgnoreCase(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        int ca = std::toupper(static_cast<unsigned char>(a[i]));
-        int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        int ca = static_cast<unsigned char>(asciiUpper(a[i]));
+        int cb = static_cast<unsigned char>(asciiUpper(b[i]));
         if (ca != cb)
             return ca < cb ? -1 : 1;
     }
@@ -223,7 +223,7 @@ std::string resolvePath(const std::string& windowsPath, bool asProcess) {
     std::string rest = windowsPath;
     if (windowsPath.size() >= 2 && windowsPath[1] == ':' &&
         std::isalpha(static_cast<unsigned char>(windowsPath[0]))) {
-        drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
+        drive = asciiLower(windowsPath[0]);
         rest = windowsPath.substr(2);
     } else if (windowsPath.size() >= 2 && (windowsPath[0] == '\\' || windowsPath[0] == '/') &&
                (windowsPath[1] == '\\' || windowsPath[1] == '/')) {

@@ -76,6 +76,15 @@ void countGdiplusObject(long delta);
 bool gdiplusRunning();
 long openEventLogHandles();
 
+// The ASCII letters folded, every other byte as it is: the process's C locale
+// (a host may set another) never decides how the machine compares its names.
+inline char asciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+inline char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
 // Case-insensitive ASCII comparison, as the platform compares names.
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 int compareIgnoreCase(const std::string& a, const std::string& b);

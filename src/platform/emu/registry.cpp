@@ -362,7 +362,7 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
                  (standardUser && hive == &localMachine ? KEY_READ : KEY_ALL_ACCESS);
     std::vector<std::string> parts = splitKeyPath(path);
     for (const std::string& part : parts)
-        if (emu::utf8ToWide(part).size() > emu::kMaxKeyNameLength)
+        if (emu::utf16Length(part) > emu::kMaxKeyNameLength)
             return ERROR_INVALID_PARAMETER;
     keyPath.insert(keyPath.end(), parts.begin(), parts.end());
     if (standardUser && hive == &localMachine &&

@@ -27,7 +27,7 @@ namespace {
 std::string folded(const std::string& name) {
     std::string out = name;
     for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = asciiUpper(c);
     return out;
 }
 
@@ -258,7 +258,7 @@ bool readQuoted(const std::string& line, size_t& pos, std::string& out) {
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    c = asciiLower(c);
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 

@@ -81,7 +81,8 @@ int compareCharacters(const std::string& a, const std::string& b) {
         int classA = collationClass(ca), classB = collationClass(cb);
         if (classA != classB)
             return classA < classB ? -1 : 1;
-        int la = std::tolower(ca), lb = std::tolower(cb);
+        int la = static_cast<unsigned char>(emu::asciiLower(static_cast<char>(ca)));
+        int lb = static_cast<unsigned char>(emu::asciiLower(static_cast<char>(cb)));
         if (la != lb)
             return la < lb ? -1 : 1;
     }
