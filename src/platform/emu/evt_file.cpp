@@ -1,5 +1,6 @@
 #include "evt_file.h"
 
+#include "../win32api.h"
 #include "codepage.h"
 
 #include <algorithm>
@@ -276,10 +277,11 @@ bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& out
     out.assign(stored.begin(), stored.begin() + kFixedRecordSize);
     size_t cursor = kFixedRecordSize;
     std::u16string text;
+    const unsigned page = GetACP();        // asked once a record, not once a text
     for (int name = 0; name < 2; ++name) { // source, then computer
         if (!readWide(stored, cursor, body, text))
             return false;
-        std::string ansi = wideToAnsi(text);
+        std::string ansi = wideToAnsi(text, page);
         out.insert(out.end(), ansi.begin(), ansi.end());
         out.push_back(0);
     }
@@ -295,7 +297,7 @@ bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& out
     for (uint16_t i = 0, n = loadWord(&stored[kNumStrings]); i < n; ++i) {
         if (!readWide(stored, cursor, body, text))
             return false;
-        std::string ansi = wideToAnsi(text);
+        std::string ansi = wideToAnsi(text, page);
         out.insert(out.end(), ansi.begin(), ansi.end());
         out.push_back(0);
     }
