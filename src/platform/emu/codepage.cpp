@@ -160,26 +160,6 @@ std::u16string ansiToWide(const std::string& ansi) {
     return ansiToWide(ansi, GetACP());
 }
 
-size_t utf16Length(const std::string& utf8) {
-    // As utf8ToWide reads it: a malformed byte is one "?".
-    size_t units = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        size_t end = i + 1 + extra;
-        bool whole = c < 0x80 || (c >= 0xC0 && end <= utf8.size());
-        uint32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
-        for (size_t k = i + 1; whole && k < end; ++k) {
-            unsigned char next = static_cast<unsigned char>(utf8[k]);
-            whole = (next & 0xC0) == 0x80;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        units += whole && cp >= 0x10000 ? 2 : 1;
-        i = whole ? end : i + 1;
-    }
-    return units;
-}
-
 std::string wideToUtf8(const std::u16string& wide) {
     std::string out;
     out.reserve(wide.size());
@@ -208,9 +188,11 @@ std::string wideToUtf8(const std::u16string& wide) {
     return out;
 }
 
-std::u16string utf8ToWide(const std::string& utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
+namespace {
+
+// Calls `take` with each code point of `utf8`, or with '?' for a byte that
+// does not begin a whole sequence.
+template <typename Take> void decodeUtf8(const std::string& utf8, Take take) {
     for (size_t i = 0; i < utf8.size();) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);
         int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
@@ -222,11 +204,23 @@ std::u16string utf8ToWide(const std::string& utf8) {
             whole = (next & 0xC0) == 0x80;
             cp = (cp << 6) | (next & 0x3F);
         }
-        if (!whole) {
-            out += u'?';
-            ++i;
-            continue;
-        }
+        take(whole ? cp : uint32_t('?'));
+        i = whole ? end : i + 1;
+    }
+}
+
+} // namespace
+
+size_t utf16Length(const std::string& utf8) {
+    size_t units = 0;
+    decodeUtf8(utf8, [&](uint32_t cp) { units += cp >= 0x10000 ? 2 : 1; });
+    return units;
+}
+
+std::u16string utf8ToWide(const std::string& utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    decodeUtf8(utf8, [&](uint32_t cp) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -234,8 +228,7 @@ std::u16string utf8ToWide(const std::string& utf8) {
         } else {
             out += static_cast<char16_t>(cp);
         }
-        i = end;
-    }
+    });
     return out;
 }
 

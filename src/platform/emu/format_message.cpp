@@ -48,7 +48,7 @@
 #include <vector>
 
 namespace emu {
-bool withSystemMessageFile(const std::function<void(const pe::ResourceReader&)>& use);
+bool withSystemMessageFile(const std::function<void(const pe::ResourceReader&, FileImage&)>& use);
 }
 
 namespace {
@@ -100,8 +100,8 @@ DWORD loadSystemMessage(DWORD id, DWORD language, std::u16string& text) {
     if ((id & 0xFFFF0000u) == 0x80070000u) // HRESULT_FROM_WIN32
         id &= 0xFFFF;
     DWORD error = ERROR_MR_MID_NOT_FOUND;
-    emu::withSystemMessageFile([&](const emu::pe::ResourceReader& reader) {
-        error = findTableMessage(reader, id, language, text);
+    emu::withSystemMessageFile([&](const emu::pe::ResourceReader& reader, emu::FileImage& image) {
+        error = findTableMessage(reader, id, language, text, &image);
     });
     return error;
 }

@@ -82,6 +82,29 @@ std::shared_ptr<emu::FileImage> readImage(const std::string& path, int fd,
 
 namespace emu {
 
+ImageRead readFileImage(const std::string& path, std::shared_ptr<FileImage>& image) {
+    // Opened without waiting, and checked again once open: a file swapped for
+    // a FIFO since it was found must not hang the caller.
+    struct stat info = {};
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return ImageRead::Missing;
+    }
+    ImageRead result = !S_ISREG(info.st_mode) ? ImageRead::Unusable
+                       : info.st_size == 0    ? ImageRead::Empty
+                                              : ImageRead::Read;
+    if (result == ImageRead::Read) {
+        std::lock_guard<std::mutex> lock(moduleMutex);
+        image = readImage(path, fd, info);
+        if (!image)
+            result = ImageRead::Unusable;
+    }
+    close(fd);
+    return result;
+}
+
 const pe::MessageIndex& FileImage::messageIndex(const pe::Resource& table) {
     std::lock_guard<std::mutex> lock(indexMutex);
     auto it = messageIndexes.find(table.data);
@@ -185,33 +208,17 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
                 }
             }
         }
-        // Opened without waiting, and checked again once open: a file swapped
-        // for a FIFO since the search must not hang the caller.
-        struct stat info = {};
-        int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0 || fstat(fd, &info) != 0) {
-            if (fd >= 0)
-                close(fd);
+        std::shared_ptr<emu::FileImage> image;
+        switch (emu::readFileImage(path, image)) {
+        case emu::ImageRead::Read:
+            break;
+        case emu::ImageRead::Missing:
             SetLastError(missingFileError(asData));
             return nullptr;
-        }
-        if (!S_ISREG(info.st_mode)) {
-            close(fd);
-            SetLastError(ERROR_BAD_EXE_FORMAT);
-            return nullptr;
-        }
-        if (info.st_size == 0) { // an empty file cannot be mapped at all
-            close(fd);
+        case emu::ImageRead::Empty: // an empty file cannot be mapped at all
             SetLastError(ERROR_FILE_INVALID);
             return nullptr;
-        }
-        std::shared_ptr<emu::FileImage> image;
-        {
-            std::lock_guard<std::mutex> lock(moduleMutex);
-            image = readImage(path, fd, info);
-        }
-        close(fd);
-        if (!image) {
+        case emu::ImageRead::Unusable:
             SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }

@@ -29,6 +29,11 @@ struct FileImage {
     const pe::MessageIndex& messageIndex(const pe::Resource& table);
 };
 
+// Reads the regular file at `path` whole into `image` (the copy kept while the
+// file is unchanged, else a new one).
+enum class ImageRead { Read, Missing, Empty, Unusable };
+ImageRead readFileImage(const std::string& path, std::shared_ptr<FileImage>& image);
+
 struct MappedModule {
     std::string path;     // as the caller named it
     std::string hostPath; // the file it was read from
