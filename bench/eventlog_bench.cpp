@@ -7,7 +7,7 @@
 #include "src/eventlog/CEventLogReader.h"
 #include "src/plugin/CLogMonitor.h"
 #include "src/platform/emu/emu_control.h"
-#include "src/platform/emu/evt_file.h"
+#include "src/logfiles/evt_file.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,9 +39,9 @@ class BenchMachine {
         std::string file = "Log" + std::to_string(records) + ".evt";
         std::string path = root_ + "/drive_c/Windows/System32/config/" + file;
         if (!fs::exists(path)) {
-            emu::evt::LogWriter writer(static_cast<uint32_t>(records * 200 + 4096));
+            logfiles::evt::LogWriter writer(static_cast<uint32_t>(records * 200 + 4096));
             for (long n = 0; n < records; ++n) {
-                emu::evt::RecordSpec described;
+                logfiles::evt::RecordSpec described;
                 described.timeGenerated = described.timeWritten =
                     1700000000u + static_cast<uint32_t>(n);
                 described.eventId = 0x40001B7Du;
@@ -49,7 +49,7 @@ class BenchMachine {
                 described.source = u"Service Control Manager";
                 described.computer = u"KESTRIN-PC";
                 described.strings = {u"Windows Update", u"running"};
-                emu::evt::parseSid("S-1-5-18", described.sid);
+                logfiles::evt::parseSid("S-1-5-18", described.sid);
                 writer.append(described);
             }
             std::vector<uint8_t> image = writer.image(false);

@@ -1,7 +1,7 @@
 #include "machine_win.h"
 
-#include "../src/platform/emu/evt_file.h"
-#include "../src/platform/emu/evt_read.h"
+#include "../src/logfiles/evt_file.h"
+#include "../src/logfiles/evt_read.h"
 
 #include <cstring>
 #include <fstream>
@@ -78,14 +78,15 @@ bool copyTree(const std::string& from, const std::string& to, std::string& error
 // One log file as read when it was opened, and a handle's place in it.
 struct LogFile {
     std::vector<uint8_t> bytes;
-    emu::evt::MemorySource source{nullptr, 0};
-    emu::evt::Layout layout;
+    logfiles::evt::MemorySource source{nullptr, 0};
+    logfiles::evt::Layout layout;
+    std::unique_ptr<logfiles::evtx::Log> evtx; // an .evtx file, whose signature says so
     bool damaged = true;
-    emu::evt::LogView view() const { return {&source, layout, damaged}; }
+    logfiles::evt::LogView view() const { return {&source, layout, evtx.get(), damaged, GetACP()}; }
 };
 struct LogHandle {
     std::shared_ptr<LogFile> log;
-    emu::evt::ReadPosition position;
+    logfiles::evt::ReadPosition position;
 };
 std::set<LogHandle*> handles;
 std::set<void*> localBlocks;
@@ -210,7 +211,7 @@ std::shared_ptr<LogFile> currentLogFile(const std::string& path) {
         empty->damaged = false; // no file yet: an empty log
         return empty;
     }
-    std::string header(emu::evt::kHeaderSize, '\0');
+    std::string header(logfiles::evt::kHeaderSize, '\0');
     in.read(&header[0], static_cast<std::streamsize>(header.size()));
     header.resize(static_cast<size_t>(in.gcount()));
     LogVersion& known = logVersions[path];
@@ -220,10 +221,15 @@ std::shared_ptr<LogFile> currentLogFile(const std::string& path) {
     in.clear();
     in.seekg(0);
     logFile->bytes.assign(std::istreambuf_iterator<char>(in), {});
-    logFile->source = emu::evt::MemorySource(logFile->bytes.data(), logFile->bytes.size());
+    logFile->source = logfiles::evt::MemorySource(logFile->bytes.data(), logFile->bytes.size());
     std::string error;
-    emu::evt::LogImage image(logFile->source);
-    logFile->damaged = !image.locate(logFile->layout, error);
+    if (logfiles::evtx::hasSignature(logFile->source)) {
+        logFile->evtx = std::make_unique<logfiles::evtx::Log>();
+        logFile->damaged = !logFile->evtx->locate(logFile->source, error);
+    } else {
+        logfiles::evt::LogImage image(logFile->source);
+        logFile->damaged = !image.locate(logFile->layout, error);
+    }
     known = LogVersion{attributes, header, logFile};
     return logFile;
 }
@@ -287,7 +293,7 @@ BOOL WINAPI countRecords(HANDLE log, DWORD* count) {
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    *count = emu::evt::recordCount(handle->log->view());
+    *count = logfiles::evt::recordCount(handle->log->view());
     return TRUE;
 }
 
@@ -297,7 +303,7 @@ BOOL WINAPI oldestRecord(HANDLE log, DWORD* oldest) {
         SetLastError(handle ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    *oldest = emu::evt::oldestRecord(handle->log->view());
+    *oldest = logfiles::evt::oldestRecord(handle->log->view());
     return TRUE;
 }
 
@@ -308,8 +314,8 @@ BOOL WINAPI readLog(HANDLE log, DWORD flags, DWORD number, LPVOID buffer, DWORD 
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    DWORD error = emu::evt::readEventLog(handle->log->view(), handle->position, flags, number,
-                                         buffer, size, bytesRead, needed);
+    DWORD error = logfiles::evt::readEventLog(handle->log->view(), handle->position, flags, number,
+                                              buffer, size, bytesRead, needed);
     if (error) {
         SetLastError(error);
         return FALSE;

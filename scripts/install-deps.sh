@@ -8,7 +8,8 @@ here=$(dirname "$0")
 # The message files of the bundled machine are built with the mingw tools.
 posix_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libpng-dev libncurses-dev tmux clang
                 libclang-rt-14-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix)
+                gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
+                python3-evtx libevtx-utils) # the two .evtx readers our own is compared with
 windows_packages=(g++-mingw-w64-i686-posix googletest)
 # Wine for the shipped 32-bit build, where this kernel runs 32-bit code; else
 # (or when KESTRIN_WINE_ROUTE names the chroot or the guest) what makes the

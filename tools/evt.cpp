@@ -14,7 +14,8 @@
 // it is full, the oldest records make room and the records wrap around.
 #include "../src/eventlog/CEventEntry.h"
 #include "../src/platform/emu/codepage.h"
-#include "../src/platform/emu/evt_file.h"
+#include "../src/logfiles/evt_file.h"
+#include "../src/logfiles/evtx_file.h"
 #include "../src/platform/win32api.h"
 
 #include <cstdio>
@@ -27,7 +28,7 @@
 #include <string>
 #include <vector>
 
-using emu::evt::RecordSpec;
+using logfiles::evt::RecordSpec;
 
 namespace {
 
@@ -204,7 +205,7 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
                     return fail(where, "bad category");
                 described.category = static_cast<uint16_t>(value);
             }
-            if (pairs.count("sid") && !emu::evt::parseSid(pairs["sid"], described.sid))
+            if (pairs.count("sid") && !logfiles::evt::parseSid(pairs["sid"], described.sid))
                 return fail(where, "bad sid");
             described.source = fromUtf8(pairs["source"]);
             records.push_back(described);
@@ -244,7 +245,7 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
             return fail(where, "unknown line \"" + word + "\"");
         }
     }
-    emu::evt::LogWriter writer(maxSize, first);
+    logfiles::evt::LogWriter writer(maxSize, first);
     for (const RecordSpec& described : records)
         if (!writer.append(described))
             return fail(descriptionPath, "a record does not fit in a log of this maxsize");
@@ -264,14 +265,106 @@ uint32_t dword(const std::vector<uint8_t>& r, size_t at) {
     return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (static_cast<uint32_t>(r[at + 3]) << 24);
 }
 
-int dumpLog(const std::string& path) {
+std::string jsonText(const std::u16string& text) {
+    std::string out = "\"";
+    for (char c : toUtf8(text)) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string hexText(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    char two[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(two, sizeof two, "%02X", b);
+        out += two;
+    }
+    return out;
+}
+
+// An .evtx log: a line per record as the legacy calls present it, or with
+// --json every field, for comparing with other readers. Damage and checksums
+// are reported on standard error; what parses is dumped.
+int dumpEvtx(const std::string& path, const logfiles::evt::ByteSource& source, bool json) {
+    logfiles::evtx::Log log;
+    std::string error;
+    if (!log.locate(source, error))
+        return fail(path, error);
+    for (const std::string& problem : log.checksumReport())
+        std::cerr << "evt: " << path << ": " << problem << "\n";
+    long lost = 0;
+    logfiles::evtx::Event event;
+    for (uint64_t id = log.oldest(); !log.empty() && id <= log.newest(); ++id) {
+        logfiles::evtx::RecordPlace place;
+        if (!log.find(id, true, place))
+            break;
+        lost += static_cast<long>(place.id - id);
+        id = place.id;
+        if (!log.event(place, event)) {
+            ++lost;
+            continue;
+        }
+        uint32_t generated = logfiles::evtx::unixSeconds(event.created);
+        uint32_t fullId = (static_cast<uint32_t>(event.qualifiers) << 16) | event.eventId;
+        uint16_t type = logfiles::evtx::legacyEventType(event);
+        std::string sid =
+            event.sid.empty() ? "-" : logfiles::evt::formatSid(event.sid.data(), event.sid.size());
+        std::u16string source =
+            event.eventSourceName.empty() ? event.provider : event.eventSourceName;
+        if (!json) {
+            time_t when = static_cast<time_t>(generated);
+            char text[32];
+            struct tm utc;
+            gmtime_r(&when, &utc);
+            std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+            std::printf("%llu\t%s\t0x%08X\t%s\t%s\t%u\t%s\n",
+                        static_cast<unsigned long long>(event.recordId), text, fullId,
+                        EventTypeName(type), toUtf8(source).c_str(), event.task, sid.c_str());
+            continue;
+        }
+        std::string strings;
+        for (const std::u16string& s : event.strings)
+            strings += (strings.empty() ? "" : ",") + jsonText(s);
+        std::printf("{\"number\": %llu, \"created\": %llu, \"written\": %llu, \"eventId\": %u, "
+                    "\"qualifiers\": %s, \"level\": %u, \"type\": %u, \"task\": %u, "
+                    "\"version\": %u, \"provider\": %s, \"source\": %s, \"guid\": %s, "
+                    "\"computer\": %s, \"sid\": \"%s\", \"strings\": [%s], \"data\": \"%s\"}\n",
+                    static_cast<unsigned long long>(event.recordId),
+                    static_cast<unsigned long long>(event.created),
+                    static_cast<unsigned long long>(event.written), event.eventId,
+                    event.hasQualifiers ? std::to_string(event.qualifiers).c_str() : "null",
+                    event.level, type, event.task, event.version, jsonText(event.provider).c_str(),
+                    jsonText(source).c_str(), jsonText(event.providerGuid).c_str(),
+                    jsonText(event.computer).c_str(), sid.c_str(), strings.c_str(),
+                    hexText(event.data).c_str());
+    }
+    if (lost)
+        std::cerr << "evt: " << path << ": " << lost << " records lost or damaged\n";
+    return 0;
+}
+
+int dumpLog(const std::string& path, bool json) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return fail(path, "cannot read");
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-    emu::evt::LogImage image(bytes.data(), bytes.size());
-    emu::evt::Layout layout;
+    logfiles::evt::MemorySource source(bytes.data(), bytes.size());
+    if (logfiles::evtx::hasSignature(source))
+        return dumpEvtx(path, source, json);
+    logfiles::evt::LogImage image(bytes.data(), bytes.size());
+    logfiles::evt::Layout layout;
     std::string error;
     if (!image.locate(layout, error))
         return fail(path, error);
@@ -292,7 +385,7 @@ int dumpLog(const std::string& path) {
         for (size_t i = 56; i + 1 < record.size() && (record[i] | record[i + 1]); i += 2)
             source += static_cast<char16_t>(record[i] | (record[i + 1] << 8));
         uint32_t sidLength = dword(record, 40), sidOffset = dword(record, 44);
-        std::string sid = sidLength ? emu::evt::formatSid(&record[sidOffset], sidLength) : "-";
+        std::string sid = sidLength ? logfiles::evt::formatSid(&record[sidOffset], sidLength) : "-";
         std::printf("%u\t%s\t0x%08X\t%s\t%s\t%u\t%s\n", expected, when, dword(record, 20),
                     EventTypeName(static_cast<uint16_t>(record[24] | (record[25] << 8))),
                     toUtf8(source).c_str(), record[26] | (record[27] << 8),
@@ -309,7 +402,9 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "write") == 0)
         return writeLog(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
-        return dumpLog(argv[2]);
+        return dumpLog(argv[2], false);
+    if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0)
+        return dumpLog(argv[3], true);
     const char* usage = "usage: evt write DESCRIPTION OUT.evt\n       evt dump FILE\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::cout << usage;

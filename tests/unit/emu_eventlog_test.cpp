@@ -52,7 +52,7 @@ const DWORD kSeqFwd = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ;
 
 TEST(EmulatedEventLog, ReadsAWrappedLogInBothDirectionsAcrossTheWrap) {
     LogMachine machine;
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 40; ++n)
         records.push_back(sampleRecord(n));
     machine.writeLog("System", records, 3000); // holds about 15 of them: it wraps
@@ -85,9 +85,9 @@ TEST(EmulatedEventLog, ReadsAWrappedLogInBothDirectionsAcrossTheWrap) {
 
 TEST(EmulatedEventLog, HandsRecordsOverInAnsiWithTheirSizes) {
     LogMachine machine;
-    emu::evt::RecordSpec described = sampleRecord(1, u"Caf\u00e9 Service");
+    logfiles::evt::RecordSpec described = sampleRecord(1, u"Caf\u00e9 Service");
     described.strings = {u"na\u00efve", u"", u"\u20ac 5"};
-    emu::evt::parseSid("S-1-5-18", described.sid);
+    logfiles::evt::parseSid("S-1-5-18", described.sid);
     described.data = {0x41, 0x42, 0x00, 0x43};
     machine.writeLog("Application", {described});
     HANDLE log = OpenEventLogA(nullptr, "Application");
@@ -152,7 +152,7 @@ TEST(EmulatedEventLog, RefusesWhatThePlatformRefuses) {
 
 TEST(EmulatedEventLog, ADirtyHeaderIsSearchedPastOncePerVersionOfTheFile) {
     LogMachine machine;
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 30; ++n)
         records.push_back(sampleRecord(n));
     machine.writeLog("System", records, 2500, true, 100);
@@ -226,7 +226,7 @@ TEST(EmulatedEventLog, AFileThatIsNotALogFailsEveryRead) {
 TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
     LogMachine machine;
     std::vector<uint8_t> sid;
-    emu::evt::parseSid("S-1-5-32-544", sid);
+    logfiles::evt::parseSid("S-1-5-32-544", sid);
     char name[15] = {}, domain[8] = {};
     DWORD nameSize = 14, domainSize = 7; // "Administrators" needs 15, "BUILTIN" 8
     SID_NAME_USE use;
@@ -247,7 +247,7 @@ TEST(EmulatedAccounts, NamesThatDoNotFitFailWithTheSizesNeeded) {
 TEST(EmulatedEventLog, AFileChangedUnderItsReaderFailsTheReadNeverTheProcess) {
     LogMachine machine;
     const std::string file = machine.root() + "/drive_c/Windows/System32/config/System.evt";
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 40; ++n)
         records.push_back(sampleRecord(n));
     machine.writeLog("System", {records.begin(), records.begin() + 30}, 1 << 16, true);
@@ -279,7 +279,7 @@ TEST(EmulatedEventLog, AFileChangedUnderItsReaderFailsTheReadNeverTheProcess) {
     machine.writeLog("System", {records.begin(), records.begin() + 30}, 1 << 16, true);
     HANDLE reader = OpenEventLogA(nullptr, "System");
     EXPECT_EQ(std::vector<DWORD>{30}, numbers(readLog(reader, kSeqBack, 0, 200).bytes));
-    std::vector<emu::evt::RecordSpec> refilled;
+    std::vector<logfiles::evt::RecordSpec> refilled;
     for (uint32_t n = 1; n <= 30; ++n)
         refilled.push_back(sampleRecord(n, u"Service Control Monitor")); // at the same offsets
     machine.writeLog("System", refilled, 1 << 16, true);
@@ -290,7 +290,7 @@ TEST(EmulatedEventLog, AFileChangedUnderItsReaderFailsTheReadNeverTheProcess) {
 
 TEST(EmulatedEventLog, AHugeSparseDirtyLogIsSearchedOnlyWhereItHoldsData) {
     LogMachine machine;
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 30; ++n)
         records.push_back(sampleRecord(n));
     machine.writeLog("System", records, 1 << 16, true);
@@ -365,7 +365,7 @@ TEST(EmulatedEventLog, TextsAreHandedOverInTheMachinesCodePage) {
             RegCloseKey(key);
         }
         machine.reload();
-        emu::evt::RecordSpec record = sampleRecord(1);
+        logfiles::evt::RecordSpec record = sampleRecord(1);
         record.strings = {row.text};
         machine.writeLog("System", {record});
         HANDLE log = OpenEventLogA(nullptr, "System");

@@ -114,7 +114,7 @@ TEST(DecodeRecord, TakesEveryFieldAndNothingFromOutsideTheRecord) {
 TEST(DecodeRecord, LooksTheSidUpOnlyWhenItIsWhole) {
     LogMachine machine;
     std::vector<uint8_t> sid;
-    emu::evt::parseSid("S-1-5-21-1-2-3-1001", sid);
+    logfiles::evt::parseSid("S-1-5-21-1-2-3-1001", sid);
     std::string variable = std::string("S\0PC\0\0\0\0", 8) + std::string(sid.begin(), sid.end());
     CEventEntry entry;
     DecodeRecord(asRecord(craftRecord(variable, 0, 0, 0, 64, static_cast<DWORD>(sid.size()))),
@@ -125,7 +125,7 @@ TEST(DecodeRecord, LooksTheSidUpOnlyWhenItIsWhole) {
     EXPECT_EQ("N/A", entry.m_UserName) << "a SID cut short is never handed to the platform";
     DecodeRecord(asRecord(craftRecord(variable, 0, 0, 0, 64, 4000)), entry);
     EXPECT_EQ("N/A", entry.m_DomainName);
-    emu::evt::parseSid("S-1-5-21-9-9-9-500", sid);
+    logfiles::evt::parseSid("S-1-5-21-9-9-9-500", sid);
     variable = std::string("S\0PC\0\0\0\0", 8) + std::string(sid.begin(), sid.end());
     DecodeRecord(asRecord(craftRecord(variable, 0, 0, 0, 64, static_cast<DWORD>(sid.size()))),
                  entry);
@@ -157,7 +157,7 @@ TEST(CEventLogReader, OpensOnlyWhatItCanAndRecordsWhy) {
 
 TEST(CEventLogReader, GrowsItsBufferToExactlyTheRecordAndReadsItAgainByNumber) {
     LogMachine machine;
-    emu::evt::RecordSpec big = sampleRecord(1);
+    logfiles::evt::RecordSpec big = sampleRecord(1);
     big.data.assign(300, 0x41);
     machine.writeLog("System", {sampleRecord(0), big});
     CEventLogReader reader;
@@ -190,7 +190,7 @@ TEST(CEventLogReader, GrowsItsBufferToExactlyTheRecordAndReadsItAgainByNumber) {
 
 TEST(CEventLogReader, BatchReadsNewestFirstAndKeepWhatTheyRead) {
     LogMachine machine;
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 10; ++n)
         records.push_back(sampleRecord(n));
     records.back().data.assign(240, 0x20); // the newest is the largest: later reads take several
@@ -231,7 +231,7 @@ TEST(CEventLogReader, EndlessEmptyReadsAndReadErrorsEndTheBatch) {
 
 TEST(CEventLogReader, ARecordLargerThanAnyReadIsAFailureNotALoop) {
     LogMachine machine;
-    emu::evt::RecordSpec big = sampleRecord(1);
+    logfiles::evt::RecordSpec big = sampleRecord(1);
     big.data.assign(0x80000, 0x41); // more than one read may deliver
     machine.writeLog("System", {big}, 0x100000);
     CEventLogReader reader;
@@ -243,7 +243,7 @@ TEST(CEventLogReader, ARecordLargerThanAnyReadIsAFailureNotALoop) {
 
 TEST(CEventLogReader, ARefusedSeekReadReadsBackOnAHandleOfItsOwn) {
     LogMachine machine;
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (uint32_t n = 1; n <= 6; ++n)
         records.push_back(sampleRecord(n));
     machine.writeLog("System", records);

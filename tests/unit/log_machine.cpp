@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iterator>
 
-emu::evt::RecordSpec sampleRecord(uint32_t n, const std::u16string& source) {
-    emu::evt::RecordSpec described;
+logfiles::evt::RecordSpec sampleRecord(uint32_t n, const std::u16string& source) {
+    logfiles::evt::RecordSpec described;
     described.timeGenerated = 1700000000 + 60 * n;
     described.timeWritten = described.timeGenerated + 1;
     described.eventId = 0x40000000 + n;
@@ -28,9 +28,9 @@ LogMachine::LogMachine() {
     writeHive("HKEY_LOCAL_MACHINE", hive);
 }
 
-void LogMachine::writeLog(const std::string& log, const std::vector<emu::evt::RecordSpec>& records,
+void LogMachine::writeLog(const std::string& log, const std::vector<logfiles::evt::RecordSpec>& records,
                           uint32_t maxSize, bool dirty, uint32_t first) {
-    emu::evt::LogWriter writer(maxSize, first);
+    logfiles::evt::LogWriter writer(maxSize, first);
     for (const auto& record : records)
         writer.append(record);
     writeLogBytes(log, writer.image(dirty));

@@ -43,8 +43,8 @@ class LogQueries : public ::testing::Test {
     emu::Ledger before_;
 };
 
-std::vector<emu::evt::RecordSpec> records(uint32_t count) {
-    std::vector<emu::evt::RecordSpec> out;
+std::vector<logfiles::evt::RecordSpec> records(uint32_t count) {
+    std::vector<logfiles::evt::RecordSpec> out;
     for (uint32_t n = 1; n <= count; ++n)
         out.push_back(sampleRecord(n));
     return out;

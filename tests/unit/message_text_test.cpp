@@ -65,9 +65,9 @@ std::string testDll(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-emu::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
+logfiles::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
                               std::vector<std::u16string> strings) {
-    emu::evt::RecordSpec described = sampleRecord(1, source);
+    logfiles::evt::RecordSpec described = sampleRecord(1, source);
     described.eventId = id;
     described.strings = std::move(strings);
     return described;
@@ -265,7 +265,7 @@ TEST_F(MessageText, EverySourcesFileIsFoundAsA32BitProcessOn64BitWindows) {
         {"Vendor", "%ProgramFiles%\\Vendor\\msg.dll", 0x40001B7D,
          "The A service entered the B state.\r\n"},
     };
-    std::vector<emu::evt::RecordSpec> records;
+    std::vector<logfiles::evt::RecordSpec> records;
     for (const auto& row : rows) {
         addSource(machine, row.source, row.files);
         records.push_back(recordOf(std::u16string(row.source, row.source + strlen(row.source)),

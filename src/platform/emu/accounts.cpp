@@ -7,7 +7,7 @@
 // another computer, and ERROR_INSUFFICIENT_BUFFER when a name and its NUL do not
 // fit: then both sizes are set to what is needed, NUL included.
 #include "../win32api.h"
-#include "evt_file.h"
+#include "../../logfiles/evt_file.h"
 #include "machine.h"
 
 #include <cstring>
@@ -76,7 +76,7 @@ extern "C" BOOL WINAPI LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name
             SetLastError(ERROR_INVALID_SID);
             return FALSE;
         }
-        std::string text = emu::evt::formatSid(bytes, 8 + 4u * bytes[1]);
+        std::string text = logfiles::evt::formatSid(bytes, 8 + 4u * bytes[1]);
         std::string account, domain;
         SID_NAME_USE kind = SidTypeUser;
         auto known = kWellKnown.find(text);

@@ -1,4 +1,6 @@
-// The event log calls over the machine's legacy .evt files.
+// The event log calls over the machine's log files: legacy .evt files and the
+// .evtx files of Vista and later, told apart by their signature, so that one
+// machine may hold both.
 //
 // A log is found as Windows NT finds it: the File value of
 // HKLM\SYSTEM\CurrentControlSet\Services\Eventlog\<log>, expanded and mapped to
@@ -22,8 +24,8 @@
 // same whatever the size of the log.
 #include "../win32api.h"
 #include "emu_control.h"
-#include "evt_file.h"
-#include "evt_read.h"
+#include "../../logfiles/evt_file.h"
+#include "../../logfiles/evt_read.h"
 #include "machine.h"
 
 #include <algorithm>
@@ -43,7 +45,7 @@ long bytesReadFromLogs = 0;
 
 // One version of a log file, read through its own descriptor with a few
 // blocks kept, since a refresh reads the same blocks for every record.
-class FileSource final : public emu::evt::ByteSource {
+class FileSource final : public logfiles::evt::ByteSource {
   public:
     FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
     ~FileSource() override {
@@ -71,6 +73,22 @@ class FileSource final : public emu::evt::ByteSource {
             offset += part;
             count -= part;
         }
+        return true;
+    }
+
+    bool readUncached(uint64_t offset, void* out, size_t count) const override {
+        if (offset > size_ || count > size_ - offset)
+            return false;
+        auto* to = static_cast<uint8_t*>(out);
+        for (size_t got = 0; got < count;) {
+            ssize_t n = pread(fd_, to + got, count - got, static_cast<off_t>(offset + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            got += static_cast<size_t>(n);
+        }
+        bytesReadFromLogs += static_cast<long>(count);
         return true;
     }
 
@@ -133,15 +151,18 @@ struct MappedLog {
     std::string path;
     struct stat info = {};
     std::unique_ptr<FileSource> source; // none for a missing file or one that cannot be read
-    emu::evt::Layout layout;
+    logfiles::evt::Layout layout;
+    std::unique_ptr<logfiles::evtx::Log> evtx; // an .evtx file, whose signature says so
     bool damaged = false; // not an event log: every read fails with ERROR_EVENTLOG_FILE_CORRUPT
 
-    emu::evt::LogView view() const { return {source.get(), layout, damaged}; }
+    logfiles::evt::LogView view() const {
+        return {source.get(), layout, evtx.get(), damaged, GetACP()};
+    }
 };
 
 struct LogHandle {
     std::shared_ptr<MappedLog> log;
-    emu::evt::ReadPosition position;
+    logfiles::evt::ReadPosition position;
 };
 
 std::mutex logMutex;
@@ -229,8 +250,16 @@ std::shared_ptr<MappedLog> mapLog(const std::string& path) {
         } else {
             log->info = opened;
             log->source = std::make_unique<FileSource>(fd, static_cast<uint64_t>(opened.st_size));
-            emu::evt::LogImage image(*log->source);
-            bool appended = previous && previous->source && !previous->damaged &&
+            if (logfiles::evtx::hasSignature(*log->source)) {
+                std::string error;
+                log->evtx = std::make_unique<logfiles::evtx::Log>();
+                log->damaged = !log->evtx->locate(*log->source, error);
+                ++scans;
+                mappedLogs[path] = log;
+                return log;
+            }
+            logfiles::evt::LogImage image(*log->source);
+            bool appended = previous && previous->source && !previous->damaged && !previous->evtx &&
                             previous->info.st_ino == opened.st_ino &&
                             previous->info.st_dev == opened.st_dev &&
                             image.locateAfter(previous->layout, log->layout);
@@ -258,17 +287,8 @@ bool followChanges(LogHandle& handle) {
     if (!current->source || current->damaged || current->info.st_ino != log.info.st_ino ||
         current->info.st_dev != log.info.st_dev)
         return false;
-    const emu::evt::ReadPosition& at = handle.position;
-    if (at.positioned) {
-        emu::evt::LogImage image(*current->source);
-        std::vector<uint8_t> record;
-        const emu::evt::Layout& layout = current->layout;
-        if (at.lastNumber - layout.oldestNumber >= layout.count() ||
-            !image.storedRecord(layout, at.lastOffset, record) ||
-            reinterpret_cast<const EVENTLOGRECORD*>(record.data())->RecordNumber != at.lastNumber ||
-            emu::evt::recordDigest(record) != at.lastDigest)
-            return false; // rewritten, not appended to: what this handle read is gone
-    }
+    if (!logfiles::evt::positionHolds(current->view(), handle.position))
+        return false; // rewritten, not appended to: what this handle read is gone
     handle.log = current;
     return true;
 }
@@ -344,7 +364,7 @@ extern "C" BOOL WINAPI GetNumberOfEventLogRecords(HANDLE eventLog, DWORD* number
             return FALSE;
         }
         followChanges(*handle);
-        *numberOfRecords = emu::evt::recordCount(handle->log->view());
+        *numberOfRecords = logfiles::evt::recordCount(handle->log->view());
         return TRUE;
     });
 }
@@ -362,7 +382,7 @@ extern "C" BOOL WINAPI GetOldestEventLogRecord(HANDLE eventLog, DWORD* oldestRec
             return FALSE;
         }
         followChanges(*handle);
-        *oldestRecord = emu::evt::oldestRecord(handle->log->view());
+        *oldestRecord = logfiles::evt::oldestRecord(handle->log->view());
         return TRUE;
     });
 }
@@ -415,9 +435,9 @@ extern "C" BOOL WINAPI ReadEventLogA(HANDLE eventLog, DWORD readFlags, DWORD rec
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        DWORD error =
-            emu::evt::readEventLog(handle->log->view(), handle->position, readFlags, recordOffset,
-                                   buffer, bytesToRead, bytesRead, minBytesNeeded);
+        DWORD error = logfiles::evt::readEventLog(handle->log->view(), handle->position, readFlags,
+                                                  recordOffset, buffer, bytesToRead, bytesRead,
+                                                  minBytesNeeded);
         if (error) {
             SetLastError(error);
             return FALSE;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-namespace emu::evt {
+namespace logfiles::evt {
 
 namespace {
 
@@ -43,7 +43,7 @@ bool findRecord(const LogImage& image, const Layout& layout, const ReadPosition&
 
 DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& position,
                     DWORD flags, DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
-                    DWORD& needed) {
+                    DWORD& needed, unsigned codePage) {
     bool seek = flags & EVENTLOG_SEEK_READ;
     bool forwards = flags & EVENTLOG_FORWARDS_READ;
     bool backwards = !forwards;
@@ -84,7 +84,8 @@ DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& p
     uint8_t* out = buffer;
     std::vector<uint8_t> stored, converted;
     for (;;) {
-        if (!image.storedRecord(layout, offset, stored) || !convertToAnsi(stored, converted) ||
+        if (!image.storedRecord(layout, offset, stored) ||
+            !convertToAnsi(stored, codePage, converted) ||
             reinterpret_cast<const EVENTLOGRECORD*>(stored.data())->RecordNumber != number) {
             if (bytesRead)
                 break; // hand over what was read; the next read meets the damage
@@ -113,6 +114,62 @@ DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& p
     return 0;
 }
 
+// The same over an .evtx log. Record identifiers stand for record numbers; a
+// record that is lost or does not parse is passed over (the read goes on with
+// the next one that way), since the chunks of an .evtx file are independent.
+DWORD readFromEvtx(const evtx::Log& log, ReadPosition& position, DWORD flags, DWORD recordNumber,
+                   uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed,
+                   unsigned codePage) {
+    const bool forwards = flags & EVENTLOG_FORWARDS_READ;
+    bytesRead = 0;
+    needed = 0;
+    const uint64_t oldest = log.oldest(), newest = log.newest();
+    uint64_t next;
+    if (flags & EVENTLOG_SEEK_READ) {
+        if (log.empty() || recordNumber < oldest || recordNumber > newest)
+            return ERROR_INVALID_PARAMETER;
+        next = recordNumber;
+    } else if (!position.positioned) {
+        if (log.empty())
+            return ERROR_HANDLE_EOF;
+        next = forwards ? oldest : newest;
+    } else {
+        if (forwards ? position.lastNumber >= newest : position.lastNumber <= oldest)
+            return ERROR_HANDLE_EOF;
+        next = position.lastNumber + (forwards ? 1 : -1);
+    }
+    evtx::Event event;
+    std::vector<uint8_t> record;
+    for (;;) {
+        evtx::RecordPlace place;
+        if (!log.find(next, forwards, place))
+            break;
+        uint64_t digest = 0;
+        bool parsed = log.event(place, event, &digest);
+        if (log.lost())
+            break;
+        if (parsed) {
+            legacyRecord(event, codePage, record);
+            if (record.size() > size - bytesRead) {
+                if (bytesRead)
+                    break;
+                needed = static_cast<DWORD>(record.size());
+                return ERROR_INSUFFICIENT_BUFFER;
+            }
+            std::memcpy(buffer + bytesRead, record.data(), record.size());
+            bytesRead += static_cast<DWORD>(record.size());
+            position.positioned = true;
+            position.lastNumber = static_cast<uint32_t>(place.id);
+            position.lastOffset = static_cast<uint32_t>(log.fileOffset(place));
+            position.lastDigest = digest;
+        }
+        if (place.id == (forwards ? newest : oldest))
+            break;
+        next = place.id + (forwards ? 1 : -1);
+    }
+    return bytesRead || log.lost() ? 0 : ERROR_HANDLE_EOF;
+}
+
 } // namespace
 
 uint64_t recordDigest(const std::vector<uint8_t>& stored) {
@@ -123,11 +180,11 @@ uint64_t recordDigest(const std::vector<uint8_t>& stored) {
 }
 
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
-                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
-                  DWORD& needed) {
+                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed,
+                  unsigned codePage) {
     ReadPosition before = position;
     DWORD error = readFromImage(image, layout, position, flags, recordNumber, buffer, size,
-                                bytesRead, needed);
+                                bytesRead, needed, codePage);
     if (!image.bytesLost())
         return error;
     // What was read is not the file's: hand over nothing and stay where we were.
@@ -138,11 +195,33 @@ DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& pos
 }
 
 DWORD recordCount(const LogView& log) {
-    return log.damaged ? 0 : log.layout.count();
+    if (log.damaged)
+        return 0;
+    return log.evtx ? static_cast<DWORD>(log.evtx->count()) : log.layout.count();
 }
 
 DWORD oldestRecord(const LogView& log) {
-    return log.damaged || log.layout.empty() ? 0 : log.layout.oldestNumber;
+    if (log.damaged)
+        return 0;
+    if (log.evtx)
+        return static_cast<DWORD>(log.evtx->oldest());
+    return log.layout.empty() ? 0 : log.layout.oldestNumber;
+}
+
+bool positionHolds(const LogView& log, const ReadPosition& at) {
+    if (!at.positioned)
+        return true;
+    if (log.damaged || !log.source)
+        return false;
+    if (log.evtx)
+        return log.evtx->holds(at.lastNumber, at.lastOffset, at.lastDigest);
+    LogImage image(*log.source);
+    std::vector<uint8_t> record;
+    const Layout& layout = log.layout;
+    return at.lastNumber - layout.oldestNumber < layout.count() &&
+           image.storedRecord(layout, at.lastOffset, record) &&
+           reinterpret_cast<const EVENTLOGRECORD*>(record.data())->RecordNumber == at.lastNumber &&
+           recordDigest(record) == at.lastDigest;
 }
 
 DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWORD recordNumber,
@@ -158,10 +237,22 @@ DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWOR
     *needed = 0;
     if (log.damaged)
         return ERROR_EVENTLOG_FILE_CORRUPT;
+    if (log.evtx) {
+        ReadPosition before = position;
+        DWORD error =
+            readFromEvtx(*log.evtx, position, flags, recordNumber, static_cast<uint8_t*>(buffer),
+                         size, *bytesRead, *needed, log.codePage);
+        if (!log.evtx->lost())
+            return error;
+        position = before; // what was read is not the file's
+        *bytesRead = 0;
+        *needed = 0;
+        return ERROR_EVENTLOG_FILE_CHANGED;
+    }
     static const MemorySource nothing(nullptr, 0); // a log without a file yet
     LogImage image(log.source ? *log.source : nothing);
     return readRecords(image, log.layout, position, flags, recordNumber,
-                       static_cast<uint8_t*>(buffer), size, *bytesRead, *needed);
+                       static_cast<uint8_t*>(buffer), size, *bytesRead, *needed, log.codePage);
 }
 
-} // namespace emu::evt
+} // namespace logfiles::evt

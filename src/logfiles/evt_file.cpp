@@ -1,12 +1,12 @@
 #include "evt_file.h"
 
-#include "../win32api.h"
-#include "codepage.h"
+#include "../platform/win32api.h"
+#include "../platform/emu/codepage.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace emu::evt {
+namespace logfiles::evt {
 
 namespace {
 
@@ -270,18 +270,17 @@ bool LogImage::storedRecord(const Layout& layout, uint32_t offset,
     return loadDword(&record[kStringOffset]) <= body && sidEnd <= body && dataEnd <= body;
 }
 
-bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& out) {
+bool convertToAnsi(const std::vector<uint8_t>& stored, unsigned page, std::vector<uint8_t>& out) {
     if (stored.size() < kMinRecordSize)
         return false;
     size_t body = stored.size() - 4;
     out.assign(stored.begin(), stored.begin() + kFixedRecordSize);
     size_t cursor = kFixedRecordSize;
     std::u16string text;
-    const unsigned page = GetACP();        // asked once a record, not once a text
     for (int name = 0; name < 2; ++name) { // source, then computer
         if (!readWide(stored, cursor, body, text))
             return false;
-        std::string ansi = wideToAnsi(text, page);
+        std::string ansi = emu::wideToAnsi(text, page);
         out.insert(out.end(), ansi.begin(), ansi.end());
         out.push_back(0);
     }
@@ -297,7 +296,7 @@ bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& out
     for (uint16_t i = 0, n = loadWord(&stored[kNumStrings]); i < n; ++i) {
         if (!readWide(stored, cursor, body, text))
             return false;
-        std::string ansi = wideToAnsi(text, page);
+        std::string ansi = emu::wideToAnsi(text, page);
         out.insert(out.end(), ansi.begin(), ansi.end());
         out.push_back(0);
     }
@@ -476,4 +475,4 @@ std::string formatSid(const uint8_t* sid, size_t size) {
     return text;
 }
 
-} // namespace emu::evt
+} // namespace logfiles::evt

@@ -1,12 +1,13 @@
-// The read contract of ReadEventLogA over a located .evt image, shared by the
-// emulation and by the Windows test host (which stands in for the event log
-// service that Wine lacks).
+// The read contract of ReadEventLogA over a located log file, .evt or .evtx,
+// shared by the emulation and by the Windows test host (which stands in for
+// the event log service that Wine lacks).
 #pragma once
 
-#include "../win32api.h"
+#include "../platform/win32api.h"
 #include "evt_file.h"
+#include "evtx_file.h"
 
-namespace emu::evt {
+namespace logfiles::evt {
 
 // Where a handle's sequential reads go on from: the last record it read.
 struct ReadPosition {
@@ -27,14 +28,21 @@ uint64_t recordDigest(const std::vector<uint8_t>& stored);
 // ERROR_EVENTLOG_FILE_CORRUPT, ERROR_EVENTLOG_FILE_CHANGED when the file's bytes
 // went while they were read). Flags and sizes are the caller's to check.
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
-                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed);
+                  DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed,
+                  unsigned codePage);
 
 // A located log as its handles see it.
 struct LogView {
     const ByteSource* source = nullptr;
     Layout layout;
-    bool damaged = false; // not an event log: every read fails as corrupt
+    const evtx::Log* evtx = nullptr; // an .evtx file, located (then `layout` is unused)
+    bool damaged = false;            // not an event log: every read fails as corrupt
+    unsigned codePage = 1252;        // the ANSI code page records are handed over in
 };
+
+// Whether the record a handle read last is still where it was, with the same
+// bytes: a file that changed in place was appended to, not rewritten.
+bool positionHolds(const LogView& log, const ReadPosition& position);
 
 // GetNumberOfEventLogRecords and GetOldestEventLogRecord: 0 for an empty or
 // damaged log.
@@ -47,4 +55,4 @@ DWORD oldestRecord(const LogView& log);
 DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWORD recordNumber,
                    void* buffer, DWORD size, DWORD* bytesRead, DWORD* needed);
 
-} // namespace emu::evt
+} // namespace logfiles::evt

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace emu::evt {
+namespace logfiles::evt {
 
 constexpr uint32_t kHeaderSize = 0x30;
 constexpr uint32_t kSignature = 0x654c664c; // "LfLe"
@@ -36,6 +36,11 @@ class ByteSource {
     virtual ~ByteSource() = default;
     virtual uint64_t size() const = 0;
     virtual bool read(uint64_t offset, void* out, size_t count) const = 0;
+    // The same for bytes read once (headers while a file is located), which
+    // a source that keeps blocks need not keep.
+    virtual bool readUncached(uint64_t offset, void* out, size_t count) const {
+        return read(offset, out, count);
+    }
     // The first offset at or after `offset` that is not in a hole of a sparse
     // file (size() when only holes are left).
     virtual uint64_t nextData(uint64_t offset) const { return offset; }
@@ -102,9 +107,10 @@ class LogImage {
 };
 
 // What ReadEventLogA hands over for a stored record: its texts in the ANSI code
-// page, the offsets, Length and trailing Length changed to match. False for a
+// page `codePage`, the offsets, Length and trailing Length changed to match. False for a
 // record whose parts lie outside it.
-bool convertToAnsi(const std::vector<uint8_t>& stored, std::vector<uint8_t>& converted);
+bool convertToAnsi(const std::vector<uint8_t>& stored, unsigned codePage,
+                   std::vector<uint8_t>& converted);
 
 // One record to write, as the event log service receives it.
 struct RecordSpec {
@@ -154,4 +160,4 @@ class LogWriter {
 bool parseSid(const std::string& text, std::vector<uint8_t>& sid);
 std::string formatSid(const uint8_t* sid, size_t size);
 
-} // namespace emu::evt
+} // namespace logfiles::evt
