@@ -1,21 +1,31 @@
-// evt: makes and reads legacy event log files (.evt).
+// evt: makes and reads event log files, legacy (.evt) and XML (.evtx).
 //
-//   evt write DESCRIPTION OUT.evt   make a log from a readable description
-//   evt dump FILE                   one line per record, oldest first
+//   evt write DESCRIPTION OUT     make a log from a readable description
+//   evt dump [--json] FILE        one line per record, oldest first
 //
 // A description is a text file of lines; "#" starts a comment:
 //   log maxsize=N computer=NAME first=N dirty=yes|no
+//       [format=evtx version=3.1|3.2 maxchunks=N lag=yes badchecksum=yes cut=BYTES]
 //   record time=YYYY-MM-DDTHH:MM:SSZ [written=...] type=NAME|N source="..." id=N
 //          [category=N] [sid=S-1-...]
+//          .evtx only: [style=classic|manifest|userdata provider="..." eventsource="..."
+//          guid={...} qualifiers=N level=N keywords=0x... version=N channel=...]
 //   string TEXT          an insertion string of the record above (may be empty)
+//   value TYPE TEXT      .evtx: a typed data item (string, uint32, guid, sid, filetime,
+//                        binary, bool, hexint64, ..., TYPE[] for an array: a|b|c)
 //   data hex 0C 14 00 00 / data text TEXT
 //   repeat N             N more copies of the record above, a minute apart each
 // Texts are UTF-8. The log is written as the event log service writes it: when
-// it is full, the oldest records make room and the records wrap around.
+// it is full, the oldest records make room (an .evt wraps around; an .evtx of
+// maxchunks chunks reuses its oldest chunk). For an .evtx, `lag` leaves the
+// file header behind its newest chunk, `badchecksum` spoils every checksum and
+// `cut` cuts the file short, as real files can be found. The level follows the
+// type unless given; a classic record's qualifiers are its id's high word.
 #include "../src/eventlog/CEventEntry.h"
 #include "../src/platform/emu/codepage.h"
 #include "../src/logfiles/evt_file.h"
 #include "../src/logfiles/evtx_file.h"
+#include "../src/logfiles/evtx_write.h"
 #include "../src/platform/win32api.h"
 
 #include <cstdio>
@@ -150,6 +160,108 @@ int fail(const std::string& where, const std::string& message) {
     return 1;
 }
 
+// The .evtx form of a description's records.
+int writeEvtx(const std::string& descriptionPath, const std::string& outPath,
+              std::map<std::string, std::string>& logKeys, const std::vector<RecordSpec>& records,
+              std::vector<std::map<std::string, std::string>>& extras,
+              const std::vector<std::vector<logfiles::evtx::TypedValue>>& values) {
+    uint32_t first = 1, maxChunks = 0, cut = 0;
+    if ((logKeys.count("first") && !parseNumber(logKeys["first"], first)) ||
+        (logKeys.count("maxchunks") && !parseNumber(logKeys["maxchunks"], maxChunks)) ||
+        (logKeys.count("cut") && !parseNumber(logKeys["cut"], cut)))
+        return fail(descriptionPath, "bad first, maxchunks or cut");
+    std::string version = logKeys.count("version") ? logKeys["version"] : "3.1";
+    if (version != "3.1" && version != "3.2")
+        return fail(descriptionPath, "version is 3.1 or 3.2");
+    logfiles::evtx::Writer writer(version == "3.2" ? 2 : 1, first, maxChunks);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const RecordSpec& r = records[i];
+        auto& keys = extras[i];
+        std::string where = descriptionPath + ": record " + std::to_string(i + 1);
+        logfiles::evtx::RecordSpec x;
+        std::string style = keys.count("style") ? keys["style"] : "classic";
+        x.style = style == "manifest"   ? logfiles::evtx::RecordSpec::Manifest
+                  : style == "userdata" ? logfiles::evtx::RecordSpec::UserData
+                                        : logfiles::evtx::RecordSpec::Classic;
+        if (style != "classic" && x.style == logfiles::evtx::RecordSpec::Classic)
+            return fail(where, "style is classic, manifest or userdata");
+        x.created = logfiles::evtx::fileTimeFromUnix(r.timeGenerated);
+        x.written = logfiles::evtx::fileTimeFromUnix(r.timeWritten);
+        x.provider = keys.count("provider") ? fromUtf8(keys["provider"]) : r.source;
+        x.eventSourceName = fromUtf8(keys["eventsource"]);
+        x.computer = r.computer;
+        x.channel = keys.count("channel") ? fromUtf8(keys["channel"]) : u"System";
+        x.eventId = static_cast<uint16_t>(r.eventId);
+        x.sid = r.sid;
+        x.task = r.category;
+        x.strings = r.strings;
+        x.values = values[i];
+        x.binary = r.data;
+        uint32_t number = 0;
+        if (keys.count("qualifiers")) {
+            if (!parseNumber(keys["qualifiers"], number) || number > 0xFFFF)
+                return fail(where, "bad qualifiers");
+            x.qualifiers = static_cast<int32_t>(number);
+        } else if (x.style == logfiles::evtx::RecordSpec::Classic) {
+            x.qualifiers = static_cast<int32_t>(r.eventId >> 16);
+        }
+        if (keys.count("guid") && !logfiles::evtx::parseGuid(keys["guid"], x.guid))
+            return fail(where, "bad guid");
+        switch (r.eventType) {
+        case EVENTLOG_ERROR_TYPE:
+            x.level = 2;
+            break;
+        case EVENTLOG_WARNING_TYPE:
+            x.level = 3;
+            break;
+        case EVENTLOG_SUCCESS:
+        case EVENTLOG_AUDIT_SUCCESS:
+        case EVENTLOG_AUDIT_FAILURE:
+            x.level = 0;
+            break;
+        default:
+            x.level = 4;
+        }
+        if (x.style == logfiles::evtx::RecordSpec::Classic)
+            x.keywords = 0x0080000000000000ull;
+        if (r.eventType == EVENTLOG_AUDIT_SUCCESS)
+            x.keywords |= logfiles::evtx::kKeywordAuditSuccess;
+        if (r.eventType == EVENTLOG_AUDIT_FAILURE)
+            x.keywords |= logfiles::evtx::kKeywordAuditFailure;
+        if (keys.count("level")) {
+            if (!parseNumber(keys["level"], number) || number > 255)
+                return fail(where, "bad level");
+            x.level = static_cast<uint8_t>(number);
+        }
+        if (keys.count("version")) {
+            if (!parseNumber(keys["version"], number) || number > 255)
+                return fail(where, "bad version");
+            x.version = static_cast<uint8_t>(number);
+        }
+        if (keys.count("keywords")) {
+            char* end = nullptr;
+            x.keywords = std::strtoull(keys["keywords"].c_str(), &end, 0);
+            if (*end)
+                return fail(where, "bad keywords");
+        }
+        if (!writer.append(x))
+            return fail(where, "does not fit in a chunk");
+    }
+    logfiles::evtx::FileOptions options;
+    options.headerLags = logKeys["lag"] == "yes";
+    options.badChecksums = logKeys["badchecksum"] == "yes";
+    options.cutTo = cut;
+    std::vector<uint8_t> image = writer.image(options);
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    if (!out)
+        return fail(outPath, "cannot write");
+    std::cerr << "evt: wrote " << outPath << ": records " << writer.oldestId() << " to "
+              << writer.nextId() - 1 << (writer.wrapped() ? ", wrapped" : "") << "\n";
+    return 0;
+}
+
 int writeLog(const std::string& descriptionPath, const std::string& outPath) {
     std::ifstream in(descriptionPath);
     if (!in)
@@ -158,6 +270,10 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
     bool dirty = false;
     std::u16string computer = u"KESTRIN";
     std::vector<RecordSpec> records;
+    // For an .evtx: each record's own keys and typed values.
+    std::map<std::string, std::string> logKeys;
+    std::vector<std::map<std::string, std::string>> extras;
+    std::vector<std::vector<logfiles::evtx::TypedValue>> values;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         std::string where = descriptionPath + ":" + std::to_string(number);
@@ -181,6 +297,7 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
             if (pairs.count("computer"))
                 computer = fromUtf8(pairs["computer"]);
             dirty = pairs.count("dirty") && pairs["dirty"] == "yes";
+            logKeys = pairs;
         } else if (word == "record") {
             if (!parsePairs(rest, pairs, error))
                 return fail(where, error);
@@ -209,6 +326,17 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
                 return fail(where, "bad sid");
             described.source = fromUtf8(pairs["source"]);
             records.push_back(described);
+            extras.push_back(pairs);
+            values.emplace_back();
+        } else if (word == "value") {
+            if (records.empty())
+                return fail(where, "value before any record");
+            std::string type = rest.substr(0, rest.find(' '));
+            std::string text = rest.size() > type.size() ? rest.substr(type.size() + 1) : "";
+            logfiles::evtx::TypedValue value;
+            if (!logfiles::evtx::parseTypedValue(type, text, value))
+                return fail(where, "bad value \"" + rest + "\"");
+            values.back().push_back(value);
         } else if (word == "string" || word == "data" || word == "repeat") {
             if (records.empty())
                 return fail(where, word + " before any record");
@@ -235,15 +363,24 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
                 if (!parseNumber(rest, count))
                     return fail(where, "bad repeat count");
                 RecordSpec copy = last;
+                auto keys = extras.back();
+                auto typed = values.back();
                 for (uint32_t i = 0; i < count; ++i) {
                     copy.timeGenerated += 60;
                     copy.timeWritten += 60;
                     records.push_back(copy);
+                    extras.push_back(keys);
+                    values.push_back(typed);
                 }
             }
         } else {
             return fail(where, "unknown line \"" + word + "\"");
         }
+    }
+    if (logKeys.count("format") && logKeys["format"] != "evt") {
+        if (logKeys["format"] != "evtx")
+            return fail(descriptionPath, "format is evt or evtx");
+        return writeEvtx(descriptionPath, outPath, logKeys, records, extras, values);
     }
     logfiles::evt::LogWriter writer(maxSize, first);
     for (const RecordSpec& described : records)
@@ -405,7 +542,7 @@ int main(int argc, char** argv) {
         return dumpLog(argv[2], false);
     if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0)
         return dumpLog(argv[3], true);
-    const char* usage = "usage: evt write DESCRIPTION OUT.evt\n       evt dump FILE\n";
+    const char* usage = "usage: evt write DESCRIPTION OUT\n       evt dump [--json] FILE\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::cout << usage;
         return 0;

@@ -559,7 +559,9 @@ void leafTexts(const Document& document, const Element& element, std::vector<std
     for (const Item& item : element.content)
         hasChild |= item.kind == Item::Element;
     if (!hasChild) {
-        if (!element.content.empty())
+        if (element.content.size() == 1)
+            textsOf(document, element.content[0], out); // an array gives one text each
+        else if (!element.content.empty())
             out.push_back(textOf(document, element.content));
         return;
     }

@@ -338,11 +338,15 @@ bool Log::locate(const evt::ByteSource& source, std::string& error) {
     chunks_ = std::move(kept);
     if (!chunks_.empty()) {
         // Records appended to the newest chunk before its header was updated.
+        // The newest chunk is read whole: what it holds, not what its header
+        // says, counts (records appended since the header was written, or a
+        // chunk cut short).
         const Loaded* newest = load(chunks_.size() - 1);
-        if (newest)
-            chunks_.back().lastId = std::max(chunks_.back().lastId, newest->lastId);
-        else if (lost_)
+        if (newest && newest->lastId >= chunks_.back().firstId)
+            chunks_.back().lastId = newest->lastId;
+        else
             chunks_.pop_back();
+        loaded_.clear(); // indexed by the chunk's place, which the pop may have changed
     }
     return true;
 }
@@ -361,7 +365,7 @@ const Log::Loaded* Log::load(size_t index) const {
         lost_ = true;
         return nullptr;
     }
-    made->lastId = chunk.lastId;
+    made->lastId = chunk.firstId - 1;
     const uint8_t* bytes = made->bytes.data();
     // Walk the records; past a damaged one, look for the next record that is
     // whole and newer, so that damage loses only itself.
@@ -376,7 +380,7 @@ const Log::Loaded* Log::load(size_t index) const {
         if (made->offsets.size() <= id - chunk.firstId)
             made->offsets.resize(id - chunk.firstId + 1, 0);
         made->offsets[id - chunk.firstId] = at;
-        made->lastId = std::max(made->lastId, id);
+        made->lastId = id;
         last = id;
         at += size;
     }
