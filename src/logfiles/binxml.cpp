@@ -11,7 +11,7 @@ namespace {
 // pieces one record may resolve to: a template may be instanced from inside
 // another's values, so the bytes alone do not bound the work.
 constexpr int kMaxDepth = 48;
-constexpr size_t kMaxPieces = 1 << 15;
+constexpr size_t kMaxPieces = 1 << 13;
 
 uint16_t word(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));

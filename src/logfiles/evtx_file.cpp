@@ -374,7 +374,11 @@ const Log::Loaded* Log::load(size_t index) const {
         uint32_t size;
         uint64_t id = recordAt(bytes, chunk.size, at, size) ? qword(bytes + at + 8) : 0;
         if (id <= last || id - chunk.firstId >= kChunkSize / kMinRecordSize) {
-            ++at;
+            // On to the next place a record could start.
+            static const uint8_t signature[4] = {0x2a, 0x2a, 0, 0};
+            const uint8_t* end = bytes + chunk.size;
+            at = static_cast<uint32_t>(std::search(bytes + at + 1, end, signature, signature + 4) -
+                                       bytes);
             continue;
         }
         if (made->offsets.size() <= id - chunk.firstId)
