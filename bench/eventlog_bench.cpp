@@ -3,11 +3,13 @@
 //   build/posix/bench/eventlog_bench
 //
 // Logs of 100, 10,000 and 1,000,000 records are written once into a temporary
-// machine; each benchmark then opens the System log as a refresh does.
+// machine, as .evt files and (the Evtx benchmarks) as .evtx files of the same
+// records; each benchmark then opens the System log as a refresh does.
 #include "src/eventlog/CEventLogReader.h"
 #include "src/plugin/CLogMonitor.h"
 #include "src/platform/emu/emu_control.h"
 #include "src/logfiles/evt_file.h"
+#include "src/logfiles/evtx_write.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,9 +37,30 @@ class BenchMachine {
     }
 
     // Points the System log at a log of `records` records, written on first use.
-    void useLog(long records) {
-        std::string file = "Log" + std::to_string(records) + ".evt";
+    void useLog(long records, bool evtx = false) {
+        std::string file = "Log" + std::to_string(records) + (evtx ? ".evtx" : ".evt");
         std::string path = root_ + "/drive_c/Windows/System32/config/" + file;
+        if (evtx && !fs::exists(path)) {
+            logfiles::evtx::Writer writer(1);
+            logfiles::evtx::RecordSpec r;
+            r.eventId = 0x1B7D;
+            r.qualifiers = 0x4000;
+            r.provider = u"Service Control Manager";
+            r.computer = u"KESTRIN-PC";
+            r.channel = u"System";
+            r.strings = {u"Windows Update", u"running"};
+            r.keywords = 0x0080000000000000ull;
+            logfiles::evt::parseSid("S-1-5-18", r.sid);
+            for (long n = 0; n < records; ++n) {
+                r.created =
+                    logfiles::evtx::fileTimeFromUnix(1700000000u + static_cast<uint32_t>(n));
+                writer.append(r);
+            }
+            std::vector<uint8_t> image = writer.image();
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+        }
         if (!fs::exists(path)) {
             logfiles::evt::LogWriter writer(static_cast<uint32_t>(records * 200 + 4096));
             for (long n = 0; n < records; ++n) {
@@ -131,9 +154,11 @@ char* LastNLogs(CLogMonitor* monitor);
 // seconds: the clock moves on five seconds each time so that every call reads.
 // Argument 0 is the bundled machine's System log.
 void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*), const char* root = nullptr,
-              const char* log = "System") {
+              const char* log = "System", bool chooseLog = true) {
     if (root)
         emu::setMachineRoot(root);
+    else if (!chooseLog)
+        ; // the caller has
     else if (state.range(0) == 0)
         emu::setMachineRoot(KESTRIN_SAMPLE_MACHINE);
     else
@@ -156,6 +181,11 @@ void BM_LastLogEntry(benchmark::State& state) {
 void BM_LastNLogs(benchmark::State& state) {
     runQuery(state, LastNLogs);
 }
+// The same records in an .evtx log, as Windows 10 keeps them.
+void BM_LastNLogsEvtx(benchmark::State& state) {
+    machine().useLog(state.range(0), true);
+    runQuery(state, LastNLogs, nullptr, "System", false);
+}
 
 // LastNLogs on a machine made elsewhere (KESTRIN_BENCH_MACHINE, its log
 // KESTRIN_BENCH_LOG): bench/parameter_strings_bench.sh makes one.
@@ -174,6 +204,7 @@ void BM_LastNLogsOfMachine(benchmark::State& state) {
 BENCHMARK(BM_LastNLogsOfMachine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LastLogEntry)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_LastNLogs)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK(BM_LastNLogsEvtx)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_MessageTextsOfNewest25)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest25)->Arg(100)->Arg(10000)->Arg(1000000);

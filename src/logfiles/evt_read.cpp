@@ -138,18 +138,16 @@ DWORD readFromEvtx(const evtx::Log& log, ReadPosition& position, DWORD flags, DW
             return ERROR_HANDLE_EOF;
         next = position.lastNumber + (forwards ? 1 : -1);
     }
-    evtx::Event event;
     std::vector<uint8_t> record;
     for (;;) {
         evtx::RecordPlace place;
         if (!log.find(next, forwards, place))
             break;
         uint64_t digest = 0;
-        bool parsed = log.event(place, event, &digest);
+        bool parsed = log.legacy(place, codePage, record, digest);
         if (log.lost())
             break;
         if (parsed) {
-            legacyRecord(event, codePage, record);
             if (record.size() > size - bytesRead) {
                 if (bytesRead)
                     break;

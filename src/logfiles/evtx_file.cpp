@@ -294,6 +294,7 @@ bool Log::locate(const evt::ByteSource& source, std::string& error) {
     source_ = &source;
     chunks_.clear();
     loaded_.clear();
+    converted_.clear();
     lost_ = false;
     uint8_t header[128];
     if (source.size() < sizeof header || !source.read(0, header, sizeof header) ||
@@ -443,6 +444,30 @@ bool Log::event(const RecordPlace& place, Event& event, uint64_t* digest) const 
     if (digest)
         *digest = digestOf(loaded->bytes.data() + place.offset,
                            dword(loaded->bytes.data() + place.offset + 4));
+    return true;
+}
+
+bool Log::legacy(const RecordPlace& place, unsigned codePage, std::vector<uint8_t>& out,
+                 uint64_t& digest) const {
+    const uint64_t at = fileOffset(place);
+    for (const Converted& kept : converted_)
+        if (kept.fileOffset == at && kept.codePage == codePage) {
+            out = kept.record;
+            digest = kept.digest;
+            return true;
+        }
+    Event parsed;
+    if (!event(place, parsed, &digest))
+        return false;
+    legacyRecord(parsed, codePage, out);
+    constexpr size_t kKept = 128; // a LastNLogs refresh reads 25 records twice
+    Converted made{at, codePage, digest, out};
+    if (converted_.size() < kKept) {
+        converted_.push_back(std::move(made));
+    } else {
+        converted_[nextConverted_] = std::move(made);
+        nextConverted_ = (nextConverted_ + 1) % kKept;
+    }
     return true;
 }
 

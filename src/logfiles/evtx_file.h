@@ -107,6 +107,11 @@ class Log {
     // The event at `place` and a digest of its stored bytes. False for a
     // record that does not parse.
     bool event(const RecordPlace& place, Event& event, uint64_t* digest = nullptr) const;
+    // The record at `place` as ReadEventLogA hands it over (legacyRecord), and
+    // its digest. The newest few are kept: a refresh reads the same records
+    // every few seconds, and a version of a file never changes.
+    bool legacy(const RecordPlace& place, unsigned codePage, std::vector<uint8_t>& out,
+                uint64_t& digest) const;
     // Whether the record `id` is at file offset `fileOffset` with bytes of
     // this digest: a handle's place in a file that changed.
     bool holds(uint64_t id, uint64_t fileOffset, uint64_t digest) const;
@@ -129,6 +134,15 @@ class Log {
         uint64_t lastId;
     };
     const Loaded* load(size_t chunk) const;
+
+    struct Converted {
+        uint64_t fileOffset;
+        unsigned codePage;
+        uint64_t digest;
+        std::vector<uint8_t> record;
+    };
+    mutable std::vector<Converted> converted_; // a ring of the last ones made
+    mutable size_t nextConverted_ = 0;
 
     const evt::ByteSource* source_ = nullptr;
     std::vector<Chunk> chunks_;

@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ}) {
         logfiles::evt::ReadPosition position;
         DWORD read = 0, needed = 0;
-        for (int i = 0; i < 1 && logfiles::evt::readEventLog(view, position, flags, 0,
-                                                             buffer.data(), 4096, &read,
-                                                             &needed) == 0;
+        for (int i = 0;
+             i < 1 && logfiles::evt::readEventLog(view, position, flags, 0, buffer.data(), 4096,
+                                                  &read, &needed) == 0;
              ++i) {
         }
     }
