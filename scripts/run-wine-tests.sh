@@ -109,9 +109,19 @@ wow64_files() { # windows-folder: the native system directory, then SysWOW64
   printf '[S]\r\nk=syswow64\r\n' >"$1/syswow64/k.ini"
 }
 wow64_files "$work/wow64/drive_c/windows"
+mkdir -p "$work/wow64/registry"
+cp tests/conformance/wow64_registry.reg "$work/wow64/registry/HKEY_LOCAL_MACHINE.reg"
+"$WINE64" reg import "$(wine_path "$PWD/tests/conformance/wow64_registry.reg")" >/dev/null 2>&1
 wow64_files "$WINEPREFIX/drive_c/windows"
 KESTRIN_MACHINE="$work/wow64" "$posix/tests/conformance/wow64_probe" >"$work/wow64-emu.txt"
 "$WINE" "$win/tests/conformance/wow64_probe.exe" 2>/dev/null | tr -d '\r' >"$work/wow64-wine.txt"
+# Left out, where Wine 8 is kinder than Windows: both view flags at once, which
+# Windows 7 and later refuse (ERROR_INVALID_PARAMETER) and Wine takes as the
+# 64-bit view; and a key opened without a flag below a handle opened in the
+# 64-bit view, which Windows redirects (the view is the call's) and Wine does
+# not. The emulation does as Windows does in both.
+sed -i -e '/flags 0x300 ->/d' -e '/^SOFTWARE(64).* flags 0x000 ->/d' \
+  "$work/wow64-wine.txt" "$work/wow64-emu.txt"
 conformance WoW64 "$work/wow64-wine.txt" "$work/wow64-emu.txt" \
   'sysnative.x64only.dll .*flags 2  -> loaded, 64-bit' lines
 

@@ -1,7 +1,8 @@
 // WoW64 probe: what a 32-bit process on 64-bit Windows gets from the loader,
 // the file system redirector and registry handles. The machine (or prefix) has
 // x64only.dll, a 64-bit message file, only in the native system directory,
-// k32.dll, a 32-bit one, only in SysWOW64, and SysWOW64\k.ini. Built for the
+// k32.dll, a 32-bit one, only in SysWOW64, and SysWOW64\k.ini, and its HKLM
+// holds wow64_registry.reg (imported by a 64-bit reg.exe). Built for the
 // emulation and for Windows (run as a 32-bit program in a 64-bit Wine prefix);
 // the outputs must be equal.
 #include "../../src/platform/win32api.h"
@@ -41,9 +42,46 @@ void load(const char* path, DWORD flags) {
     FreeLibrary(module);
 }
 
+// A key of HKLM\SOFTWARE opened with `flags`, and what its value "View" says.
+void openView(HKEY root, const char* rootName, const char* path, REGSAM flags) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(root, path, 0, KEY_READ | flags, &key);
+    char view[32] = "-";
+    DWORD size = sizeof view - 1;
+    if (status == ERROR_SUCCESS &&
+        RegQueryValueExA(key, "View", nullptr, nullptr, reinterpret_cast<BYTE*>(view), &size) !=
+            ERROR_SUCCESS)
+        std::snprintf(view, sizeof view, "no value");
+    if (key)
+        RegCloseKey(key);
+    std::printf("%s\\%s flags 0x%03lx -> %ld %s\n", rootName, path,
+                static_cast<unsigned long>(flags), static_cast<long>(status),
+                status == ERROR_SUCCESS ? view : "");
+}
+
 } // namespace
 
 int main() {
+    // The registry's two views: WOW6432Node, the 64-bit view, the keys shared.
+    for (const char* path :
+         {"SOFTWARE\\KestrinViews\\Only64", "SOFTWARE\\KestrinViews\\Only32",
+          "SOFTWARE\\KestrinViews\\Both", "SOFTWARE\\WOW6432Node\\KestrinViews\\Only32",
+          "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WINEVT\\Publishers\\"
+          "{9E814AAD-3204-11D2-9A82-006008A86939}",
+          "SOFTWARE\\Microsoft\\EventSystem\\KestrinShared", "SYSTEM\\KestrinViews"})
+        for (REGSAM flags : {0x000, 0x100, 0x200, 0x300})
+            openView(HKEY_LOCAL_MACHINE, "HKLM", path, flags);
+    // The view is the call's, not the parent handle's.
+    HKEY software = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | 0x100, &software);
+    for (REGSAM flags : {0x000, 0x100})
+        openView(software, "SOFTWARE(64)", "KestrinViews\\Only64", flags);
+    RegCloseKey(software);
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software);
+    for (REGSAM flags : {0x000, 0x100})
+        openView(software, "SOFTWARE(32)", "KestrinViews\\Only32", flags);
+    RegCloseKey(software);
+
     for (const char* path :
          {"C:\\windows\\system32\\x64only.dll", "C:\\windows\\sysnative\\x64only.dll",
           "C:\\WINDOWS\\SYSNATIVE\\x64only.dll", "C:\\windows\\system32\\k32.dll",

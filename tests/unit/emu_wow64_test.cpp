@@ -155,3 +155,36 @@ TEST(Wow64Not, AMachineWithoutSysWow64IsA32BitWindows) {
     ExpandEnvironmentStringsA("%ProgramFiles%|%ProgramW6432%", out, sizeof out);
     EXPECT_STREQ("C:\\Program Files|%ProgramW6432%", out);
 }
+
+// The registry's views, where Wine is kinder than Windows (the rest is the
+// conformance probe's): both flags at once are refused, and the view is each
+// call's own, not its parent handle's. A 32-bit Windows has one view.
+TEST(Wow64Registry, TheViewIsTheCallsAndBothFlagsAreRefused) {
+    for (bool wow64 : {true, false}) {
+        SCOPED_TRACE(wow64 ? "64-bit machine" : "32-bit machine");
+        TestMachine machine;
+        if (wow64)
+            machine.writeFile("drive_c/Windows/SysWOW64/k.ini", "");
+        machine.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\r\n\r\n"
+                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Only64]\r\n\r\n"
+                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node]\r\n");
+        machine.reload();
+        auto opens = [](HKEY root, const char* path, REGSAM flags) {
+            HKEY key = nullptr;
+            LSTATUS status = RegOpenKeyExA(root, path, 0, KEY_READ | flags, &key);
+            if (key)
+                RegCloseKey(key);
+            return status;
+        };
+        EXPECT_EQ(wow64 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS,
+                  opens(HKEY_LOCAL_MACHINE, "SOFTWARE\\K\\Only64", 0));
+        EXPECT_EQ(ERROR_SUCCESS, opens(HKEY_LOCAL_MACHINE, "SOFTWARE\\K\\Only64", KEY_WOW64_64KEY));
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, opens(HKEY_LOCAL_MACHINE, "SOFTWARE\\K\\Only64",
+                                                 KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+        HKEY software = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0,
+                                               KEY_READ | KEY_WOW64_64KEY, &software));
+        EXPECT_EQ(wow64 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS, opens(software, "K\\Only64", 0));
+        RegCloseKey(software);
+    }
+}

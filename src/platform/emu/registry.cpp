@@ -334,6 +334,91 @@ std::vector<std::string> splitKeyPath(const std::string& path) {
     return parts;
 }
 
+bool startsWith(const std::vector<std::string>& path, size_t from, const char* prefix) {
+    std::vector<std::string> parts = splitKeyPath(prefix);
+    if (path.size() - from < parts.size())
+        return false;
+    for (size_t i = 0; i < parts.size(); ++i)
+        if (!emu::equalsIgnoreCase(path[from + i], parts[i]))
+            return false;
+    return true;
+}
+
+// Whether the key at `path` (below SOFTWARE, from `from` on) is one of those
+// the two views share ("Registry Keys Affected by WOW64", Windows 7 and later).
+bool sharedBetweenViews(const std::vector<std::string>& path, size_t from) {
+    static const char* const kRedirectedInShared[] = {"Classes\\CLSID", "Classes\\DirectShow",
+                                                      "Classes\\Interface", "Classes\\Media Type",
+                                                      "Classes\\MediaFoundation"};
+    static const char* const kShared[] = {
+        "Classes",
+        "Clients",
+        "Policies",
+        "RegisteredApplications",
+        "Microsoft\\COM3",
+        "Microsoft\\Cryptography\\Calais\\Current",
+        "Microsoft\\Cryptography\\Calais\\Readers",
+        "Microsoft\\Cryptography\\Services",
+        "Microsoft\\CTF\\SystemShared",
+        "Microsoft\\CTF\\TIP",
+        "Microsoft\\DFS",
+        "Microsoft\\Driver Signing",
+        "Microsoft\\EnterpriseCertificates",
+        "Microsoft\\EventSystem",
+        "Microsoft\\MSMQ",
+        "Microsoft\\Non-Driver Signing",
+        "Microsoft\\Notepad\\DefaultFonts",
+        "Microsoft\\OLE",
+        "Microsoft\\RAS",
+        "Microsoft\\RPC",
+        "Microsoft\\SOFTWARE\\Microsoft\\Shared Tools\\MSInfo",
+        "Microsoft\\SystemCertificates",
+        "Microsoft\\TermServLicensing",
+        "Microsoft\\Transaction Server",
+        "Microsoft\\Windows\\CurrentVersion\\App Paths",
+        "Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cursors\\Schemes",
+        "Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers",
+        "Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons",
+        "Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap",
+        "Microsoft\\Windows\\CurrentVersion\\Group Policy",
+        "Microsoft\\Windows\\CurrentVersion\\Policies",
+        "Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
+        "Microsoft\\Windows\\CurrentVersion\\Setup",
+        "Microsoft\\Windows\\CurrentVersion\\Telephony\\Locations",
+        "Microsoft\\Windows NT\\CurrentVersion\\Console",
+        "Microsoft\\Windows NT\\CurrentVersion\\FontDpi",
+        "Microsoft\\Windows NT\\CurrentVersion\\FontLink",
+        "Microsoft\\Windows NT\\CurrentVersion\\FontMapper",
+        "Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+        "Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+        "Microsoft\\Windows NT\\CurrentVersion\\Gre_Initialize",
+        "Microsoft\\Windows NT\\CurrentVersion\\Language Pack",
+        "Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
+        "Microsoft\\Windows NT\\CurrentVersion\\Perflib",
+        "Microsoft\\Windows NT\\CurrentVersion\\Ports",
+        "Microsoft\\Windows NT\\CurrentVersion\\Print",
+        "Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+        "Microsoft\\Windows NT\\CurrentVersion\\Time Zones"};
+    for (const char* redirected : kRedirectedInShared)
+        if (startsWith(path, from, redirected))
+            return false;
+    for (const char* shared : kShared)
+        if (startsWith(path, from, shared))
+            return true;
+    return false;
+}
+
+// The key WOW64 opens for a 32-bit process asking for `path` in HKLM.
+void applyRegistryView(std::vector<std::string>& path, bool view32) {
+    if (path.empty() || !emu::equalsIgnoreCase(path[0], "SOFTWARE"))
+        return;
+    bool inWow = path.size() > 1 && emu::equalsIgnoreCase(path[1], "WOW6432Node");
+    if (inWow)
+        path.erase(path.begin() + 1); // its logical name
+    if ((view32 || inWow) && !sharedBetweenViews(path, 1))
+        path.insert(path.begin() + 1, "WOW6432Node");
+}
+
 HKEY handOut(Hive* hive, emu::RegistryKey* key, REGSAM access, std::vector<std::string> path) {
     auto* open = new OpenKey{hive, key, generation, hive->version, access, std::move(path)};
     openKeys.insert(open);
@@ -364,7 +449,16 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
     for (const std::string& part : parts)
         if (emu::utf16Length(part) > emu::kMaxKeyNameLength)
             return ERROR_INVALID_PARAMETER;
+    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY))
+        return ERROR_INVALID_PARAMETER;
     keyPath.insert(keyPath.end(), parts.begin(), parts.end());
+    if (hive == &localMachine && serviceDepth == 0 && emu::isWow64Machine()) {
+        applyRegistryView(keyPath, !(access & KEY_WOW64_64KEY));
+        // Walk the key the view names, from the root.
+        key = &hive->data.root;
+        parts = keyPath;
+    }
+    access &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     if (standardUser && hive == &localMachine &&
         ((access & kWriteRights) || isSecurityLogKey(hive, keyPath)))
         return ERROR_ACCESS_DENIED;
