@@ -3,8 +3,8 @@
 # Windows: 64-bit files in C:\Windows\System32, and 32-bit copies in SysWOW64
 # of all but the Service Control Manager's state messages (kservice), which, as
 # on Windows, a 32-bit process finds only through Sysnative.
-set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams kernelbase)
-set(KESTRIN_MESSAGES_64_ONLY kservice)
+set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams kernelbase kmanifest)
+set(KESTRIN_MESSAGES_64_ONLY kservice kmanifest)
 
 function(kestrin_message_dll name arch outdir outvar)
   set(source ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc)
@@ -40,6 +40,15 @@ if(KESTRIN_WINDMC)
   # A message file only the unit tests use.
   kestrin_message_dll(kbroken i686 ${CMAKE_BINARY_DIR}/test-messages KESTRIN_MESSAGE_DLLS
                       ${CMAKE_SOURCE_DIR}/tests/unit/messages/kbroken.mc)
+  # A DLL with no resource section at all.
+  set(empty_dll ${CMAKE_BINARY_DIR}/test-messages/knoresources.dll)
+  file(WRITE ${CMAKE_BINARY_DIR}/messages-work/empty.c "int kestrin_nothing;\n")
+  add_custom_command(
+    OUTPUT ${empty_dll}
+    COMMAND i686-w64-mingw32-gcc -shared -nostdlib -Wl,--entry=0 -o ${empty_dll}
+            ${CMAKE_BINARY_DIR}/messages-work/empty.c
+    COMMENT "A DLL without resources (i686)" VERBATIM)
+  list(APPEND KESTRIN_MESSAGE_DLLS ${empty_dll})
   add_custom_target(message_files ALL DEPENDS ${KESTRIN_MESSAGE_DLLS})
 else()
   message(WARNING "i686-w64-mingw32-windmc not found: the bundled machine has no message files")

@@ -326,14 +326,29 @@ BOOL WINAPI readLog(HANDLE log, DWORD flags, DWORD number, LPVOID buffer, DWORD 
 } // namespace
 
 bool installMachine(const std::string& machineDir, std::string& error) {
+    // The machine's registry is its 64-bit view, as the emulation keeps it: a
+    // 32-bit reg.exe would write HKLM\SOFTWARE into WOW6432Node, so the
+    // native one imports it.
+    const std::string reg = nativeSystemDirectory() + "\\reg.exe";
     for (const char* hive : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
         std::string file = machineDir + "\\registry\\" + hive + ".reg";
         if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES)
             continue;
-        if (!runAndWait("reg.exe import \"" + file + "\"")) {
+        if (!runAndWait("\"" + reg + "\" import \"" + file + "\"")) {
             error = "reg import " + file + " failed";
             return false;
         }
+    }
+    // The event publishers are in the 64-bit view alone: this 32-bit process
+    // must not see them without asking for that view.
+    HKEY publishers = nullptr;
+    const char* winevt = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WINEVT\\Publishers";
+    bool wow64 = nativeSystemDirectory() != "C:\\Windows\\System32";
+    if (wow64 &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, winevt, 0, KEY_READ, &publishers) == ERROR_SUCCESS) {
+        RegCloseKey(publishers);
+        error = "the 32-bit registry view holds WINEVT\\Publishers: the import went to WOW6432Node";
+        return false;
     }
     return copyTree(machineDir + "\\drive_c", "C:", error);
 }

@@ -86,6 +86,7 @@ wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 message_files=("$PWD"/samples/machine/drive_c/Windows/System32/*.dll
   "$PWD"/samples/machine/drive_c/Windows/SysWOW64/*.dll
   "$PWD"/tests/data/winevtkb_wrc_test.dll "$PWD"/tests/data/plaso_wrc-test-wevt_template.dll
+  "$PWD"/build/posix/test-messages/knoresources.dll
   "$wine_dlls"/kernelbase.dll "$wine_dlls"/mferror.dll "$wine_dlls"/wininet.dll)
 wine_names=()
 for f in "${message_files[@]}"; do wine_names+=("$(wine_path "$f")"); done
@@ -173,7 +174,7 @@ made="$work/made"
 make_machine "$bundled"
 make_machine "$made"
 build/posix/evt write tests/win/well_known_accounts.txt \
-  "$made/drive_c/Windows/System32/config/AppEvent.Evt" 2>/dev/null
+  "$made/drive_c/Windows/System32/config/AppEvent.Evt" 2>/dev/null # its XP Application log
 python3 - "$made/drive_c/Windows/System32/config/SysEvent.Evt" <<'PY'
 import struct, sys
 # The real record of tests/data in a log of its own: header, record, end of file.
@@ -199,12 +200,13 @@ compare() { # machine, command, log, template
 }
 export TZ=UTC
 for command in entry last; do
-  for log in System Application; do
+  # The bundled machine's Windows 10 logs (.evtx) and its Windows XP ones (.evt).
+  for log in System Application "XP System" "XP Application"; do
     for template in '%1 - %2' '%1|%3|%4|%5|%2\n'; do
-      compare "$bundled" $command $log "$template"
-      compare "$made" $command $log "$template"
+      compare "$bundled" $command "$log" "$template"
+      compare "$made" $command "$log" "$template"
     done
-    compare "$made" $command $log '%5 %6@%7: %2\n'
+    compare "$made" $command "$log" '%5 %6@%7: %2\n'
   done
 done
 report $e2e_failed "kestrin-host.exe under Wine gives the same bytes as on the emulated machine ($e2e_cases queries)"
@@ -212,7 +214,7 @@ report $e2e_failed "kestrin-host.exe under Wine gives the same bytes as on the e
 # messages are in a 64-bit file only, in the prefix's real system directory,
 # which the 32-bit DLL reaches through Sysnative; W32Time's file has a 32-bit
 # copy in syswow64.
-"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" last --log System \
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$bundled")" last --log "XP System" \
   --template '%2' >"$work/wow64.txt" 2>"$work/e2e-err.txt"
 status=$?
 grep -q 'service entered the stopped state' "$work/wow64.txt" &&
@@ -236,7 +238,7 @@ report $status "an empty log under Wine gives the platform's error text and noth
 hostile="$work/hostile"
 make_machine "$hostile"
 cp build/posix/test-messages/kbroken.dll "$hostile/drive_c/Windows/System32/"
-printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\KestrinHostile]\r\n"EventMessageFile"="%%SystemRoot%%\\\\System32\\\\kbroken.dll"\r\n"ParameterMessageFile"="%%SystemRoot%%\\\\System32\\\\kparams.dll"\r\n\r\n' \
+printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\XP Application\\KestrinHostile]\r\n"EventMessageFile"="%%SystemRoot%%\\\\System32\\\\kbroken.dll"\r\n"ParameterMessageFile"="%%SystemRoot%%\\\\System32\\\\kparams.dll"\r\n\r\n' \
   >>"$hostile/registry/HKEY_LOCAL_MACHINE.reg"
 python3 - "$work/hostile.txt" <<'PY'
 import sys
@@ -249,7 +251,7 @@ open(sys.argv[1], "w").write("\n".join(lines) + "\n")
 PY
 build/posix/evt write "$work/hostile.txt" "$hostile/drive_c/Windows/System32/config/AppEvent.Evt" 2>/dev/null
 started=$(date +%s%N)
-"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$hostile")" last --log Application \
+"$WINE" "$win/kestrin-host.exe" --machine "$(wine_path "$hostile")" last --log "XP Application" \
   --template '%1: %2|' >"$work/hostile-wine.txt" 2>"$work/e2e-err.txt"
 status=$?
 elapsed=$((($(date +%s%N) - started) / 1000000))

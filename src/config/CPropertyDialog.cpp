@@ -1,7 +1,33 @@
 #include "CPropertyDialog.h"
 
 #include "CRegistryKey.h"
+#include "../platform/platform_handles.h"
 #include "property_dialog_layout.h"
+
+namespace {
+
+// Whether the Eventlog subkey `name` is a log: it names its file or has
+// sources below it. Windows 10 keeps keys of the service's own there
+// (Parameters, State) that have neither; those are not logs, and the dialog
+// does not offer them (our rule: the platform lists no such thing). A key this
+// user may not open (Security) may well be a log, and is listed.
+bool isLogKey(const std::string& name) {
+    std::string path = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\" + name;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS)
+        return true;
+    UniqueRegKey key(raw);
+    DWORD size = 0;
+    if (RegQueryValueExA(key.get(), "File", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS)
+        return true;
+    char subkey[CRegistryKey::kMaxKeyNameBytes + 1];
+    DWORD length = sizeof subkey;
+    LSTATUS status =
+        RegEnumKeyExA(key.get(), 0, subkey, &length, nullptr, nullptr, nullptr, nullptr);
+    return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
+}
+
+} // namespace
 
 int32_t EnumerateLogNames(CStringArray& names) {
     names.RemoveAll();
@@ -11,7 +37,8 @@ int32_t EnumerateLogNames(CStringArray& names) {
     if (!logs.EnumFirstSubKey(name))
         return -1;
     do
-        names.Add(name);
+        if (isLogKey(name))
+            names.Add(name);
     while (logs.EnumNextSubKey(name));
     return names.GetSize();
 }

@@ -67,6 +67,19 @@ class InsertArguments {
     InsertArguments& operator=(const InsertArguments&) = delete;
     va_list* array() { return reinterpret_cast<va_list*>(slots_.data()); }
 
+    // The strings one after another, "; " between them: the text of an event
+    // no message file words (the platform's viewer lists the same values one
+    // per line).
+    std::string joined() const {
+        std::string out;
+        for (const std::string& padded : strings_) {
+            if (!out.empty() || &padded != &strings_.front())
+                out += "; ";
+            out.append(padded.c_str());
+        }
+        return out;
+    }
+
   private:
     std::vector<ULONG_PTR>& slots_;
     std::vector<std::string> strings_;
@@ -187,9 +200,14 @@ enum class Lookup { Found, NotFound, Failed };
 
 // Only these mean "this table has no such message": any other failure is of a
 // message that exists, and another table's message of that number is not it.
+// A file without resources answers ERROR_RESOURCE_DATA_NOT_FOUND (Wine), and
+// Windows 10 a missing message of a file whose language satellite is missing
+// or unusable with the two MUI codes.
 bool isNotFound(DWORD code) {
     return code == ERROR_MR_MID_NOT_FOUND || code == ERROR_RESOURCE_TYPE_NOT_FOUND ||
-           code == ERROR_RESOURCE_NAME_NOT_FOUND || code == ERROR_RESOURCE_LANG_NOT_FOUND;
+           code == ERROR_RESOURCE_DATA_NOT_FOUND || code == ERROR_MUI_FILE_NOT_FOUND ||
+           code == ERROR_MUI_FILE_NOT_LOADED || code == ERROR_RESOURCE_NAME_NOT_FOUND ||
+           code == ERROR_RESOURCE_LANG_NOT_FOUND;
 }
 
 // FormatMessageA into `text`; on failure `error` holds the platform's code.
@@ -306,20 +324,21 @@ std::string CEventLogReader::GetRecordMessageText(DWORD recordNumber) {
 std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     if (!IsOpen())
         return "";
+    // An event's identifier is not an error code: its message is looked up in
+    // its own message files alone, never in the system's table, and an event
+    // no file words shows its insertion strings.
+    InsertArguments inserts(record, m_ArgumentSlots);
     std::string keyPath =
         "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + m_LogName + "\\" + recordSource(record);
     HKEY rawKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &rawKey) != ERROR_SUCCESS)
-        return "";
+        return inserts.joined();
     UniqueRegKey key(rawKey);
     std::vector<std::string> files;
     if (!readFileList(key.get(), "EventMessageFile", files))
-        return "";
+        return inserts.joined();
 
-    // Each file of the list is asked in turn for the message in its own table;
-    // the system's table comes last, as FROM_SYSTEM does after a single module.
-    InsertArguments inserts(record, m_ArgumentSlots);
-    bool anyLoaded = false;
+    // Each file of the list is asked in turn for the message in its own table.
     std::string text;
     DWORD error = 0;
     Lookup lookup = Lookup::NotFound;
@@ -329,7 +348,6 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
             UniqueModule module = loadDataFile(path);
             if (!module)
                 continue;
-            anyLoaded = true;
             lookup = formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                    module.get(), record->EventID, inserts.array(), text, error);
             if (lookup != Lookup::NotFound)
@@ -338,11 +356,8 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
         if (lookup != Lookup::NotFound)
             break;
     }
-    if (!anyLoaded)
-        return "";
     if (lookup == Lookup::NotFound)
-        lookup = formatMessage(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
-                               record->EventID, inserts.array(), text, error);
+        return inserts.joined();
     if (lookup != Lookup::Found) {
         SetLastError(error);
         CaptureLastError();

@@ -45,11 +45,15 @@ class Configure : public ::testing::Test {
     }
     void TearDown() override { emu::setDialogPresenter(nullptr); }
 
+    // The logs `names`, each with its file, and the two keys of the service's
+    // own that Windows 10 keeps beside them, which are not logs.
     void logs(const std::vector<std::string>& names) {
-        std::string hive = "REGEDIT4\r\n\r\n";
+        const std::string eventlog =
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\";
+        std::string hive = "REGEDIT4\r\n\r\n" + eventlog +
+                           "Parameters]\r\n\"ServiceDll\"=\"x\"\r\n" + eventlog + "State]\r\n";
         for (const std::string& name : names)
-            hive += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\" + name +
-                    "]\r\n";
+            hive += eventlog + name + "]\r\n\"File\"=\"" + name + ".evtx\"\r\n";
         machine_.writeHive("HKEY_LOCAL_MACHINE", hive);
     }
 
@@ -153,8 +157,8 @@ TEST_F(Configure, LongNamesInADoubleByteCodePageAreListedAndAnUnchangedAcceptKee
         "CodePage]\r\n\"ACP\"=\"932\"\r\n";
     for (const std::string& log :
          {std::string("System"), longName, std::string("\x8A\xBF\x8E\x9A")})
-        hive +=
-            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\" + log + "]\r\n";
+        hive += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\" + log +
+                "\\Source]\r\n"; // a log known by its sources
     machine_.writeHive("HKEY_LOCAL_MACHINE", hive);
     CLogMonitor* monitor = run("Gone", "%1", accept);
     std::vector<std::string> listed = seen_.entries;

@@ -197,19 +197,35 @@ TEST(EmulatedRegistry, CountsOpenKeysInTheLedger) {
     EXPECT_EQ(before, emu::ledger().registryKeys);
 }
 
-TEST(EmulatedRegistry, BundledMachineRegistersTheThreeLogs) {
+TEST(EmulatedRegistry, BundledMachineIsAWindows10WithItsXpLogsBeside) {
     TestMachine machine(KESTRIN_SAMPLE_MACHINE);
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Eventlog", 0,
                             KEY_READ, &key));
-    EXPECT_EQ((std::vector<std::string>{"Application", "Security", "System"}), subkeys(key));
-    HKEY system = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key, "System", 0, KEY_READ, &system));
-    Queried file = query(system, "File");
-    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), file.type);
-    EXPECT_EQ(std::string("%SystemRoot%\\System32\\config\\SysEvent.Evt", 42), text(file));
-    RegCloseKey(system);
+    EXPECT_EQ((std::vector<std::string>{"Application", "Parameters", "Security", "State", "System",
+                                        "XP Application", "XP System"}),
+              subkeys(key));
+    for (const auto& [log, file] :
+         {std::pair<const char*, const char*>{"System",
+                                              "%SystemRoot%\\System32\\Winevt\\Logs\\System.evtx"},
+          {"XP System", "%SystemRoot%\\System32\\config\\SysEvent.Evt"}}) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key, log, 0, KEY_READ, &opened));
+        Queried found = query(opened, "File");
+        EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), found.type);
+        EXPECT_EQ(std::string(file), text(found).c_str());
+        RegCloseKey(opened);
+    }
+    RegCloseKey(key);
+    // The publishers are in the 64-bit view only.
+    const char* publisher = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WINEVT\\Publishers\\"
+                            "{A68CA8B7-004F-D7B6-A698-07E2DE0F1F5D}";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, publisher, 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, publisher, 0, KEY_READ | KEY_WOW64_64KEY, &key));
+    EXPECT_EQ(std::string("Microsoft-Windows-Kernel-General"), text(query(key, "")).c_str());
     RegCloseKey(key);
 }
 

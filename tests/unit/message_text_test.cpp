@@ -66,7 +66,7 @@ std::string testDll(const std::string& name) {
 }
 
 logfiles::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
-                              std::vector<std::u16string> strings) {
+                                   std::vector<std::u16string> strings) {
     logfiles::evt::RecordSpec described = sampleRecord(1, source);
     described.eventId = id;
     described.strings = std::move(strings);
@@ -77,7 +77,7 @@ logfiles::evt::RecordSpec recordOf(const std::u16string& source, uint32_t id,
 
 TEST_F(MessageText, TheBundledLogsReadAsTheirSourcesWordThem) {
     TestMachine machine(KESTRIN_SAMPLE_MACHINE);
-    std::vector<std::string> system = texts("System", 3);
+    std::vector<std::string> system = texts("XP System", 3);
     EXPECT_EQ("The time service is now synchronizing the system time with time.windows.com,0x9 "
               "(ntp.m|0x9|0.0.0.0:123->203.0.113.10:123) (1).\r\n",
               system[0]);
@@ -90,7 +90,7 @@ TEST_F(MessageText, TheBundledLogsReadAsTheirSourcesWordThem) {
               system[2])
         << "an empty first string";
 
-    std::vector<std::string> application = texts("Application", 2);
+    std::vector<std::string> application = texts("XP Application", 2);
     EXPECT_EQ("Test record: first string [], second string [the first insertion string is "
               "empty], 100% done.",
               application[0])
@@ -100,7 +100,7 @@ TEST_F(MessageText, TheBundledLogsReadAsTheirSourcesWordThem) {
         << "inserts past the record's strings come out empty";
 }
 
-TEST_F(MessageText, EachListedFileIsTriedThenTheSystemsTable) {
+TEST_F(MessageText, EachListedFileIsTriedAndNeverTheSystemsTable) {
     LogMachine machine;
     for (const char* dll : {"kservice.dll", "ksystem.dll"})
         machine.writeFile(std::string("drive_c/Windows/System32/") + dll, sampleDll(dll));
@@ -109,27 +109,23 @@ TEST_F(MessageText, EachListedFileIsTriedThenTheSystemsTable) {
               "%SystemRoot%\\System32\\ksystem.dll");
     addSource(machine, "Nowhere", "%SystemRoot%\\System32\\missing.dll");
     machine.writeLog("System", {recordOf(u"Two Files", 0xC0001B58, {u"Spooler", u"gone"}),
-                                recordOf(u"Two Files", 6, {}), recordOf(u"Two Files", 0x1234, {}),
-                                recordOf(u"Nowhere", 6, {}), recordOf(u"Unknown", 6, {})});
+                                recordOf(u"Two Files", 6, {u"", u"x", u"y"}),
+                                recordOf(u"Two Files", 0x1234, {}), recordOf(u"Nowhere", 6, {u"a"}),
+                                recordOf(u"Unknown", 6, {u"b", u"c"})});
     CEventLogReader reader;
     ASSERT_TRUE(reader.Open("System", ""));
     EXPECT_EQ("The Spooler service failed to start due to the following error: \r\ngone\r\n",
               reader.GetRecordMessageText(1))
         << "found in the third file of the list";
-    EXPECT_EQ("The handle is not valid.\r\n", reader.GetRecordMessageText(2))
-        << "no file has id 6: the system's table";
-    EXPECT_FALSE(reader.GetStatus(nullptr));
-
-    EXPECT_EQ("", reader.GetRecordMessageText(3)) << "nobody has id 0x1234";
-    int32_t status = 0;
-    reader.GetStatus(&status);
-    EXPECT_EQ(2, status);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), reader.CaptureLastError());
+    // An event identifier is not an error code: 6 is ERROR_INVALID_HANDLE's.
+    EXPECT_EQ("; x; y", reader.GetRecordMessageText(2)) << "no file has id 6: the strings";
+    EXPECT_EQ("", reader.GetRecordMessageText(3)) << "nobody has id 0x1234, and no strings";
+    EXPECT_FALSE(reader.GetStatus(nullptr)) << "a message no file has is not a failure";
 
     CEventLogReader other;
     ASSERT_TRUE(other.Open("System", ""));
-    EXPECT_EQ("", other.GetRecordMessageText(4)) << "no file loads: nothing asked";
-    EXPECT_EQ("", other.GetRecordMessageText(5)) << "no registry key for the source";
+    EXPECT_EQ("a", other.GetRecordMessageText(4)) << "no file loads";
+    EXPECT_EQ("b; c", other.GetRecordMessageText(5)) << "no registry key for the source";
     EXPECT_FALSE(other.GetStatus(nullptr));
     other.Close();
     EXPECT_EQ("", other.GetRecordMessageText(1));
@@ -261,7 +257,7 @@ TEST_F(MessageText, EverySourcesFileIsFoundAsA32BitProcessOn64BitWindows) {
          "The A service failed to start due to the following error: \r\nB\r\n"},
         {"OnlyThirtyTwo", "%SystemRoot%\\System32\\wow.dll", 0xC0001B58,
          "The A service failed to start due to the following error: \r\nB\r\n"},
-        {"Nowhere", "%SystemRoot%\\System32\\none.dll", 0x40001B7D, ""},
+        {"Nowhere", "%SystemRoot%\\System32\\none.dll", 0x40001B7D, "A; B"},
         {"Vendor", "%ProgramFiles%\\Vendor\\msg.dll", 0x40001B7D,
          "The A service entered the B state.\r\n"},
     };

@@ -64,7 +64,7 @@ TEST(ModuleState, RunningOutOfMemoryNeverEscapesAndLeavesNothingBehind) {
                       "[Kestrin Settings]\r\nOpenLog=Application\r\nParseString=%1 %2 %3\r\n");
     emu::Ledger before = emu::ledger();
     bool succeeded = false;
-    for (long allowed = 0; allowed < 1000 && !succeeded; ++allowed) {
+    for (long allowed = 0; allowed < 5000 && !succeeded; ++allowed) {
         allocationsLeft = allowed;
         CLogMonitor* monitor = nullptr;
         EXPECT_NO_THROW(monitor = dllstartup(0, 1));

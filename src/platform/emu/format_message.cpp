@@ -63,11 +63,14 @@ const int kMaxOutput = 0xFFFF;
 const size_t kMaxResult = 32767;
 const DWORD kMaxBufferSize = 32768;
 
-// 0, or why the message is not there: the module has no message table
+// 0, or why the message is not there: the module has no resources at all
+// (ERROR_RESOURCE_DATA_NOT_FOUND, as Wine answers), no message table
 // (ERROR_RESOURCE_TYPE_NOT_FOUND), not in that language
 // (ERROR_RESOURCE_LANG_NOT_FOUND), or not that message (ERROR_MR_MID_NOT_FOUND).
 DWORD findTableMessage(const emu::pe::ResourceReader& reader, DWORD id, DWORD language,
                        std::u16string& text, emu::FileImage* image = nullptr) {
+    if (!reader.hasResources())
+        return ERROR_RESOURCE_DATA_NOT_FOUND;
     std::vector<uint16_t> available = reader.languages(kMessageTable, 1);
     if (available.empty())
         return ERROR_RESOURCE_TYPE_NOT_FOUND;

@@ -25,6 +25,8 @@ class ResourceReader {
     // for a file that is not a PE image; a PE without resources is fine.
     bool open(std::string& error);
 
+    // After open: whether the image has a resource section at all.
+    bool hasResources() const { return resourceRva_ != 0; }
     // After open: true for a PE32+ (64-bit) image.
     bool is64Bit() const { return is64Bit_; }
 
