@@ -47,6 +47,41 @@ std::string asNativeProcess(const std::string& path) {
     return path;
 }
 
+// Wine 8's resource loader does not read language satellites (MUI): a
+// language-neutral file's table is in <folder>\<language>\<name>.mui. So that
+// the real DLL shows the texts the emulation finds, each satellite of `from`
+// is installed in its file's place, table and all.
+bool installSatellites(const std::string& from, const std::string& to, std::string& error) {
+    WIN32_FIND_DATAA folder;
+    HANDLE folders = FindFirstFileA((from + "\\*-*").c_str(), &folder);
+    if (folders == INVALID_HANDLE_VALUE)
+        return true;
+    bool ok = true;
+    do {
+        if (!(folder.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        std::string language = from + "\\" + folder.cFileName;
+        WIN32_FIND_DATAA file;
+        HANDLE files = FindFirstFileA((language + "\\*.mui").c_str(), &file);
+        if (files == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            std::string name = file.cFileName;
+            std::string neutral = to + "\\" + name.substr(0, name.size() - 4);
+            if (GetFileAttributesA(asNativeProcess(neutral).c_str()) == INVALID_FILE_ATTRIBUTES)
+                continue; // a satellite of no file here
+            if (!CopyFileA((language + "\\" + name).c_str(), asNativeProcess(neutral).c_str(),
+                           FALSE)) {
+                error = "cannot install " + language + "\\" + name;
+                ok = false;
+            }
+        } while (FindNextFileA(files, &file));
+        FindClose(files);
+    } while (FindNextFileA(folders, &folder));
+    FindClose(folders);
+    return ok;
+}
+
 // Copies the machine's drive C: into this one: its System32 into the native
 // system directory, everything else (SysWOW64 included) where it is named.
 bool copyTree(const std::string& from, const std::string& to, std::string& error) {
@@ -72,7 +107,7 @@ bool copyTree(const std::string& from, const std::string& to, std::string& error
         }
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    return ok;
+    return installSatellites(from, to, error) && ok;
 }
 
 // One log file as read when it was opened, and a handle's place in it.

@@ -188,3 +188,59 @@ TEST(Wow64Registry, TheViewIsTheCallsAndBothFlagsAreRefused) {
         RegCloseKey(software);
     }
 }
+
+// Language satellites: a language-neutral file's table is read from
+// <folder>\<language>\<name>.mui, the first of the user's preferred languages,
+// the machine's UI language and en-US that has one; without any, Windows 10's
+// ERROR_MUI_FILE_NOT_FOUND.
+TEST(Satellites, TheFirstLanguageOfTheFallbackListWithASatelliteIsRead) {
+    const std::string neutral = sampleFile("System32", "kmanifest.dll");
+    const std::string english = sampleFile("System32/en-US", "kmanifest.dll.mui");
+    const std::string german = sampleFile("System32", "kservice.dll"); // another table
+    struct Case {
+        const char* what;
+        const char* preferred; // HKCU PreferredUILanguages, or none
+        const char* machine;   // Nls\Language Default
+        std::vector<std::pair<const char*, const std::string*>> satellites;
+        DWORD id, error;
+    } cases[] = {
+        {"the machine's language", nullptr, "0409", {{"en-US", &english}}, 0x1000C, 0},
+        {"the user's before the machine's",
+         "de-DE",
+         "0409",
+         {{"en-US", &english}, {"DE-de", &german}},
+         0x40001B7D,
+         0},
+        {"en-US as the last fallback", nullptr, "0407", {{"en-us", &english}}, 0x1000C, 0},
+        {"no satellite", nullptr, "0409", {}, 0x1000C, ERROR_MUI_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestMachine machine;
+        machine.writeFile("drive_c/Windows/k.dll", neutral);
+        for (const auto& [language, bytes] : c.satellites)
+            machine.writeFile(std::string("drive_c/Windows/") + language + "/k.dll.mui", *bytes);
+        machine.writeHive(
+            "HKEY_LOCAL_MACHINE",
+            std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\"
+                        "Control\\Nls\\Language]\r\n\"Default\"=\"") +
+                c.machine + "\"\r\n");
+        if (c.preferred)
+            machine.writeHive("HKEY_CURRENT_USER",
+                              std::string("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\"
+                                          "Desktop]\r\n\"PreferredUILanguages\"=\"") +
+                                  c.preferred + "\"\r\n");
+        machine.reload();
+        HMODULE module = LoadLibraryExA("C:\\Windows\\k.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module);
+        char* text = nullptr;
+        const char* args[] = {"A", "B", "C", "D", "E", "F", "G"};
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                     FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 module, c.id, 0, reinterpret_cast<LPSTR>(&text), 0,
+                                 reinterpret_cast<va_list*>(args));
+        EXPECT_EQ(c.error, n ? 0u : GetLastError());
+        LocalFree(text);
+        FreeLibrary(module);
+    }
+}

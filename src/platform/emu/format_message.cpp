@@ -95,7 +95,15 @@ DWORD loadModuleMessage(HMODULE module, DWORD id, DWORD language, std::u16string
     const emu::MappedModule* mapped = emu::findMappedModule(module);
     if (!mapped)
         return ERROR_MR_MID_NOT_FOUND;
-    return findTableMessage(mapped->reader, id, language, text, mapped->image.get());
+    // A language-neutral file's table is in its satellite; without one,
+    // Windows 10 answers that the satellite is missing.
+    if (mapped->satellite)
+        return findTableMessage(mapped->satelliteReader, id, language, text,
+                                mapped->satellite.get());
+    DWORD error = findTableMessage(mapped->reader, id, language, text, mapped->image.get());
+    if (mapped->languageNeutral && error == ERROR_RESOURCE_TYPE_NOT_FOUND)
+        return ERROR_MUI_FILE_NOT_FOUND;
+    return error;
 }
 
 // The machine's system message file; one the machine lacks finds nothing.

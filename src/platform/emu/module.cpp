@@ -7,6 +7,7 @@
 // run here: LoadLibraryExA reads it into a private copy and checks its headers,
 // whatever the flags, so a message file's resources can be read and nothing
 // else, and a file changed under a loaded module can never fault a reader.
+// A language-neutral file's satellite is found when it is loaded (mui.cpp).
 #include "../win32api.h"
 #include "machine.h"
 #include "module_table.h"
@@ -232,6 +233,20 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD fla
         if (!module->reader.open(error) || (!asData && module->reader.is64Bit())) {
             SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
+        }
+        // A language-neutral file: its satellite holds the localised resources.
+        if (emu::isLanguageNeutral(module->reader)) {
+            module->languageNeutral = true;
+            std::string satellitePath = emu::findSatellite(path);
+            std::shared_ptr<emu::FileImage> satellite;
+            if (!satellitePath.empty() &&
+                emu::readFileImage(satellitePath, satellite) == emu::ImageRead::Read) {
+                emu::pe::ResourceReader reader(satellite->bytes.data(), satellite->bytes.size());
+                if (reader.open(error)) {
+                    module->satellite = satellite;
+                    module->satelliteReader = reader;
+                }
+            }
         }
         HMODULE handle = reinterpret_cast<HMODULE>(module.get());
         std::lock_guard<std::mutex> lock(moduleMutex);

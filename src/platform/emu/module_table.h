@@ -41,7 +41,19 @@ struct MappedModule {
     long references = 1;
     std::shared_ptr<FileImage> image;
     pe::ResourceReader reader{nullptr, 0};
+    // A language-neutral file's satellite, where its localised resources
+    // (the message table) are; none found leaves `languageNeutral` alone.
+    bool languageNeutral = false;
+    std::shared_ptr<FileImage> satellite;
+    pe::ResourceReader satelliteReader{nullptr, 0};
 };
+
+// The UI languages whose satellites are looked for, in order.
+std::vector<std::string> uiLanguageFallbacks();
+// Whether a PE file is a language-neutral main file (its "MUI" resource says so).
+bool isLanguageNeutral(const pe::ResourceReader& reader);
+// The host path of the satellite of the language-neutral file at `hostPath`, or "".
+std::string findSatellite(const std::string& hostPath);
 
 // The mapped module behind `module`, or null for any other handle.
 const MappedModule* findMappedModule(HMODULE module);

@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace emu::pe {
@@ -133,6 +134,10 @@ bool ResourceReader::find(uint32_t type, uint32_t id, uint16_t language, Resourc
         !entry(names & ~kSubdirectory, id, languages) || !(languages & kSubdirectory) ||
         !entry(languages & ~kSubdirectory, language, data) || (data & kSubdirectory))
         return false;
+    return dataOf(data, language, resource);
+}
+
+bool ResourceReader::dataOf(uint32_t data, uint16_t language, Resource& resource) const {
     const uint8_t* dataEntry = inResources(data, 16);
     if (!dataEntry)
         return false;
@@ -140,6 +145,52 @@ bool ResourceReader::find(uint32_t type, uint32_t id, uint16_t language, Resourc
     resource.data = atRva(dword(dataEntry), resource.size);
     resource.language = language;
     return resource.data != nullptr;
+}
+
+bool ResourceReader::namedEntry(uint32_t directory, const std::string& name,
+                                uint32_t& target) const {
+    const uint8_t* header = inResources(directory, 16);
+    if (!header)
+        return false;
+    uint32_t named = word(header + 12); // named entries come first
+    if (named > kMaxEntries)
+        return false;
+    const uint8_t* entries = inResources(directory + 16, named * 8);
+    if (!entries)
+        return false;
+    for (uint32_t i = 0; i < named; ++i) {
+        uint32_t nameField = dword(entries + 8 * i);
+        if (!(nameField & kNamedEntry))
+            continue;
+        const uint8_t* stored = inResources(nameField & ~kNamedEntry, 2);
+        if (!stored || word(stored) != name.size())
+            continue;
+        const uint8_t* chars = inResources((nameField & ~kNamedEntry) + 2, 2 * name.size());
+        bool same = chars != nullptr;
+        for (size_t k = 0; same && k < name.size(); ++k) {
+            uint16_t c = word(chars + 2 * k);
+            same = c < 0x80 && std::toupper(c) == std::toupper(static_cast<unsigned char>(name[k]));
+        }
+        if (same) {
+            target = dword(entries + 8 * i + 4);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ResourceReader::findNamed(const std::string& typeName, uint32_t id, Resource& resource) const {
+    uint32_t names, languages;
+    if (!resourceRva_ || !namedEntry(0, typeName, names) || !(names & kSubdirectory) ||
+        !entry(names & ~kSubdirectory, id, languages) || !(languages & kSubdirectory))
+        return false;
+    const uint8_t* header = inResources(languages & ~kSubdirectory, 16);
+    if (!header || word(header + 12) + word(header + 14) == 0)
+        return false;
+    const uint8_t* first = inResources((languages & ~kSubdirectory) + 16, 8);
+    if (!first || (dword(first + 4) & kSubdirectory))
+        return false;
+    return dataOf(dword(first + 4), static_cast<uint16_t>(dword(first)), resource);
 }
 
 namespace {

@@ -35,6 +35,10 @@ class ResourceReader {
 
     // The resource of `type`, `id` and `language`.
     bool find(uint32_t type, uint32_t id, uint16_t language, Resource& resource) const;
+    // The resource of the type named `typeName` ("MUI", "WEVT_TEMPLATE": names
+    // compare without regard to case, as the platform's lookup does) and
+    // `id`, in whichever language comes first.
+    bool findNamed(const std::string& typeName, uint32_t id, Resource& resource) const;
 
   private:
     // The bytes at a relative virtual address, or null when they lie outside
@@ -43,6 +47,9 @@ class ResourceReader {
     // The directory entry for `id` in the directory at `directory` (an offset in
     // the resource section); returns its offset-to-data field.
     bool entry(uint32_t directory, uint32_t id, uint32_t& target) const;
+    // The same for a named entry.
+    bool namedEntry(uint32_t directory, const std::string& name, uint32_t& target) const;
+    bool dataOf(uint32_t data, uint16_t language, Resource& resource) const;
     const uint8_t* inResources(uint32_t offset, uint32_t length) const;
 
     struct Section {
