@@ -79,6 +79,8 @@ class Emitter {
     bool ok() const { return ok_; }
 
     void bytes(const void* data, size_t count) {
+        if (count == 0)
+            return; // an empty value: nothing to copy, and maybe no buffer
         if (!ok_ || count > b_.size() - pos_) {
             ok_ = false;
             return;
