@@ -5,10 +5,8 @@
 # on Windows, a 32-bit process finds only through Sysnative.
 set(KESTRIN_MESSAGE_SOURCES kservice ksystem knetwork kapplication kparams kernelbase)
 set(KESTRIN_MESSAGES_64_ONLY kservice)
-# Laid out as Vista and later lay most system message files out: a
-# language-neutral file with a MUI resource and no table, and its table in the
-# en-US satellite (en-US\NAME.dll.mui). 64-bit only.
-set(KESTRIN_MUI_MESSAGE_SOURCES kmanifest)
+# kmanifest.dll is laid out as Vista and later lay most system message files
+# out, 64-bit only: see kestrin_mui_pair below.
 
 function(kestrin_message_dll name arch outdir outvar)
   set(source ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc)
@@ -31,27 +29,29 @@ function(kestrin_message_dll name arch outdir outvar)
   set(${outvar} ${${outvar}} ${dll} PARENT_SCOPE)
 endfunction()
 
-# A language-neutral message file and its en-US satellite.
-function(kestrin_mui_pair name arch outdir outvar)
-  set(source ${CMAKE_SOURCE_DIR}/samples/messages/${name}.mc)
+# A language-neutral message file and its en-US satellite, made from a
+# description of manifest-based providers (samples/providers/NAME.txt) by
+# tools/providers: the compiled manifest (WEVT_TEMPLATE, not localised) stays
+# in the language-neutral file, the message table goes to the satellite.
+function(kestrin_mui_pair name description arch outdir outvar)
   set(work ${CMAKE_BINARY_DIR}/messages-work/${arch}/${name}-mui)
   set(neutral ${outdir}/${name}.dll)
   set(satellite ${outdir}/en-US/${name}.dll.mui)
+  set(muis ${CMAKE_SOURCE_DIR}/samples/messages)
   file(MAKE_DIRECTORY ${work} ${outdir}/en-US)
-  file(WRITE ${work}/neutral.rc "1 MUI \"${CMAKE_SOURCE_DIR}/samples/messages/mui-neutral.bin\"\n")
+  file(WRITE ${work}/neutral.rc
+       "1 MUI \"${muis}/mui-neutral.bin\"\n1 WEVT_TEMPLATE \"${work}/${name}.wevt\"\n")
+  file(WRITE ${work}/satellite.rc
+       "1 11 \"${work}/${name}.msgtable\"\n1 MUI \"${muis}/mui-en-US.bin\"\n")
   add_custom_command(
     OUTPUT ${neutral} ${satellite}
+    COMMAND $<TARGET_FILE:providers> ${description} ${work}/${name}
     COMMAND ${arch}-w64-mingw32-windres -i neutral.rc -O coff -o neutral_res.o
     COMMAND ${arch}-w64-mingw32-gcc -shared -nostdlib -Wl,--entry=0 -o ${neutral} neutral_res.o
-    COMMAND ${arch}-w64-mingw32-windmc -h ${work} -r ${work} ${source}
-    COMMAND ${CMAKE_COMMAND} -E copy ${name}.rc satellite.rc
-    COMMAND ${CMAKE_COMMAND} -E echo
-            "1 MUI \"${CMAKE_SOURCE_DIR}/samples/messages/mui-en-US.bin\"" >> satellite.rc
     COMMAND ${arch}-w64-mingw32-windres -i satellite.rc -O coff -o satellite_res.o
     COMMAND ${arch}-w64-mingw32-gcc -shared -nostdlib -Wl,--entry=0 -o ${satellite} satellite_res.o
     WORKING_DIRECTORY ${work}
-    DEPENDS ${source} ${CMAKE_SOURCE_DIR}/samples/messages/mui-neutral.bin
-            ${CMAKE_SOURCE_DIR}/samples/messages/mui-en-US.bin
+    DEPENDS providers ${description} ${muis}/mui-neutral.bin ${muis}/mui-en-US.bin
     COMMENT "Message file ${name}.dll and en-US\\${name}.dll.mui (${arch})"
     VERBATIM)
   set(${outvar} ${${outvar}} ${neutral} ${satellite} PARENT_SCOPE)
@@ -67,9 +67,8 @@ if(KESTRIN_WINDMC)
       kestrin_message_dll(${name} i686 ${windows}/SysWOW64 KESTRIN_MESSAGE_DLLS)
     endif()
   endforeach()
-  foreach(name ${KESTRIN_MUI_MESSAGE_SOURCES})
-    kestrin_mui_pair(${name} x86_64 ${windows}/System32 KESTRIN_MESSAGE_DLLS)
-  endforeach()
+  kestrin_mui_pair(kmanifest ${CMAKE_SOURCE_DIR}/samples/providers/windows10.txt x86_64
+                   ${windows}/System32 KESTRIN_MESSAGE_DLLS)
   # A message file only the unit tests use.
   kestrin_message_dll(kbroken i686 ${CMAKE_BINARY_DIR}/test-messages KESTRIN_MESSAGE_DLLS
                       ${CMAKE_SOURCE_DIR}/tests/unit/messages/kbroken.mc)

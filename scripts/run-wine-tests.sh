@@ -98,6 +98,17 @@ for f in "${message_files[@]}"; do wine_names+=("$(wine_path "$f")"); done
 conformance "message formatting" "$work/msg-wine.txt" "$work/msg-emu.txt" \
   'kernelbase.dll lang 0 .*-> [1-9]' cases
 
+# Resources by type and name (FindResourceA and the rest): the WEVT_TEMPLATE of
+# a real file, none in a file without one, a file without resources at all.
+resource_files=("$PWD"/tests/data/plaso_wrc-test-wevt_template.dll "$PWD"/tests/data/winevtkb_wrc_test.dll
+  "$PWD"/build/posix/test-messages/knoresources.dll)
+resource_names=()
+for f in "${resource_files[@]}"; do resource_names+=("$(wine_path "$f")"); done
+"$posix/tests/conformance/resource_probe" "${resource_files[@]}" >"$work/res-emu.txt"
+"$WINE" "$win/tests/conformance/resource_probe.exe" "${resource_names[@]}" 2>/dev/null | tr -d '\r' \
+  >"$work/res-wine.txt"
+conformance resources "$work/res-wine.txt" "$work/res-emu.txt" 'WEVT_TEMPLATE +-> 538 bytes' lines
+
 # Language satellites: what Wine does with a language-neutral message file and
 # its en-US satellite, loaded as a data file. The platform's resource loader
 # reads the satellite's table (the emulation does, by the documentation);
@@ -105,8 +116,8 @@ conformance "message formatting" "$work/msg-wine.txt" "$work/msg-emu.txt" \
 # file's place (machine_win.cpp), and this says which it is.
 neutral="$PWD/samples/machine/drive_c/Windows/System32/kmanifest.dll"
 "$WINE" "$win/tests/conformance/message_probe.exe" "$(wine_path "$neutral")" 2>/dev/null | tr -d '\r' \
-  | grep 'kmanifest.dll lang 0 .*0x0001000c' >"$work/mui-wine.txt"
-echo "   probe: Wine $("$WINE" --version), a language-neutral file's message 0x1000C: $(cut -c36- "$work/mui-wine.txt")"
+  | grep 'kmanifest.dll lang 0 .*0xb0010001' >"$work/mui-wine.txt"
+echo "   probe: Wine $("$WINE" --version), a language-neutral file's message 0xB0010001: $(cut -c36- "$work/mui-wine.txt")"
 
 # The combo box: sorted entries and prefix searches, emulated and Wine's.
 "$posix/tests/conformance/combo_probe" >"$work/combo-emu.txt"

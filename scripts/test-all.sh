@@ -60,6 +60,7 @@ fuzz() { # target, corpus: about 30 seconds on a copy of the seed corpus
 step "fuzz build (clang, ASan, UBSan)" build fuzz
 step "fuzz the event log reading (30 s)" fuzz evt_fuzz evt
 step "fuzz the .evtx reader (30 s)" fuzz evtx_fuzz evtx
+step "fuzz the WEVT_TEMPLATE reader (30 s)" fuzz wevt_fuzz wevt
 step "fuzz the PE resource reader (30 s)" fuzz pe_fuzz pe
 step "fuzz message formatting (30 s)" fuzz format_fuzz format
 step "fuzz the hive file round trip (30 s)" fuzz reg_fuzz reg

@@ -1,9 +1,12 @@
 // A record's message text: its source's message files, registered under the
-// log in the registry, formatted with the record's insertion strings.
+// log in the registry, formatted with the record's insertion strings; for a
+// manifest-based provider the message its compiled manifest (WEVT_TEMPLATE)
+// names for the event, from the publisher's message file.
 #include "../platform/local_block.h"
 #include "../platform/platform_handles.h"
 #include "CEventLogReader.h"
 #include "name_compare.h"
+#include "wevt_template.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +17,9 @@
 namespace {
 
 const DWORD kValueBufferSize = 261;
+// At most this many files of a list are tried for one message.
+const size_t kMaxListedFiles = 64;
+const char kPublishersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WINEVT\\Publishers\\";
 const DWORD kMinimumMessageSize = 1024;
 // How many argument slots a message can read, by the format's own limits: a
 // message table entry holds at most 65,535 bytes; its inserts name slots 1 to
@@ -66,6 +72,7 @@ class InsertArguments {
     InsertArguments(const InsertArguments&) = delete;
     InsertArguments& operator=(const InsertArguments&) = delete;
     va_list* array() { return reinterpret_cast<va_list*>(slots_.data()); }
+    size_t count() const { return strings_.size(); }
 
     // The strings one after another, "; " between them: the text of an event
     // no message file words (the platform's viewer lists the same values one
@@ -111,16 +118,37 @@ std::string expandPath(const std::string& path) {
     return std::string(expanded.data());
 }
 
-// A list of message files from the source's key ("a.dll;b.dll"), or false
-// when the value is missing or too long for its buffer.
-bool readFileList(HKEY key, const char* valueName, std::vector<std::string>& files) {
-    char value[kValueBufferSize] = {};
-    DWORD type = 0, size = kValueBufferSize;
-    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
-        ERROR_SUCCESS)
+// A text value of any length (REG_SZ or REG_EXPAND_SZ), or false when it is
+// missing or not a text.
+bool readText(HKEY key, const char* valueName, std::string& text) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
-    std::string list(value, strnlen(value, std::min<DWORD>(size, kValueBufferSize)));
-    for (size_t start = 0; start <= list.size();) {
+    std::vector<char> value(size + 1, '\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD got = static_cast<DWORD>(value.size() - 1);
+        LSTATUS status = RegQueryValueExA(key, valueName, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(value.data()), &got);
+        if (status == ERROR_MORE_DATA) { // it grew between the two calls
+            value.assign(got + 1, '\0');
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            return false;
+        text.assign(value.data(), strnlen(value.data(), got));
+        return true;
+    }
+    return false;
+}
+
+// A list of files from a key's value ("a.dll;b.dll"), whatever its length,
+// its first 64 files; false when the value is missing.
+bool readFileList(HKEY key, const char* valueName, std::vector<std::string>& files) {
+    std::string list;
+    if (!readText(key, valueName, list))
+        return false;
+    for (size_t start = 0; start <= list.size() && files.size() < kMaxListedFiles;) {
         size_t end = std::min(list.find(';', start), list.size());
         if (end > start)
             files.push_back(list.substr(start, end - start));
@@ -183,17 +211,45 @@ bool isMissing(DWORD code) {
            code == ERROR_MOD_NOT_FOUND;
 }
 
-// The first of the candidates that loads; a failure other than a missing file
-// ends the search (the file is there but unusable).
-UniqueModule loadMessageFile(const std::string& file) {
-    UniqueModule module;
-    for (const std::string& path : messageFileCandidates(file)) {
-        module = loadDataFile(path);
-        if (module || !isMissing(GetLastError()))
-            break;
+// The files one message loads, each once: a file that serves several roles
+// (message file, resource file) is loaded once, and one that failed to load is
+// not tried again. All are given back when the message is done.
+class MessageFiles {
+  public:
+    // The module of `path` (one of messageFileCandidates), loaded on first use;
+    // null, with the load's error as the last error, when it does not load.
+    HMODULE load(const std::string& path) {
+        for (const Entry& entry : loaded_)
+            if (EqualsIgnoringCase(entry.path, path)) {
+                SetLastError(entry.error);
+                return entry.module.get();
+            }
+        UniqueModule module = loadDataFile(path);
+        DWORD error = module ? ERROR_SUCCESS : GetLastError();
+        loaded_.push_back({path, std::move(module), error});
+        SetLastError(error);
+        return loaded_.back().module.get();
     }
-    return module;
-}
+    // The first copy of a registered file that loads; a missing copy gives
+    // way to the next, a failure of any other kind ends the search.
+    HMODULE first(const std::string& registered) {
+        HMODULE module = nullptr;
+        for (const std::string& path : messageFileCandidates(registered)) {
+            module = load(path);
+            if (module || !isMissing(GetLastError()))
+                break;
+        }
+        return module;
+    }
+
+  private:
+    struct Entry {
+        std::string path;
+        UniqueModule module;
+        DWORD error;
+    };
+    std::vector<Entry> loaded_;
+};
 
 // What asking one message table for a message came to.
 enum class Lookup { Found, NotFound, Failed };
@@ -229,12 +285,12 @@ Lookup formatMessage(DWORD flags, HMODULE module, DWORD id, va_list* arguments, 
 
 // The text of parameter message `id`: from the source's parameter files in
 // turn, then the system's table; without its final line break.
-bool parameterText(const std::vector<UniqueModule>& files, DWORD id, std::string& text) {
+bool parameterText(const std::vector<HMODULE>& files, DWORD id, std::string& text) {
     DWORD error = 0;
     bool found = false;
-    for (const UniqueModule& file : files) {
-        if (formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, file.get(),
-                          id, nullptr, text, error) == Lookup::Found) {
+    for (HMODULE file : files) {
+        if (formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, file, id,
+                          nullptr, text, error) == Lookup::Found) {
             found = true;
             break;
         }
@@ -254,7 +310,8 @@ bool parameterText(const std::vector<UniqueModule>& files, DWORD id, std::string
 // Replaces each "%%N" (N decimal: an insertion string that names a parameter
 // message) with the text of message N, as the platform's event viewer shows
 // it. A "%%N" that nothing resolves stays; replaced text is not read again.
-std::string expandParameters(HKEY key, const std::string& text) {
+std::string expandParameters(const std::vector<std::string>& parameterFiles, MessageFiles& loaded,
+                             const std::string& text) {
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     size_t at = text.find("%%");
     while (at != std::string::npos && !(at + 2 < text.size() && isDigit(text[at + 2])))
@@ -262,12 +319,10 @@ std::string expandParameters(HKEY key, const std::string& text) {
     if (at == std::string::npos)
         return text;
 
-    std::vector<UniqueModule> files;
-    std::vector<std::string> names;
-    readFileList(key, "ParameterMessageFile", names);
-    for (const std::string& name : names)
-        if (UniqueModule file = loadMessageFile(name))
-            files.push_back(std::move(file));
+    std::vector<HMODULE> files;
+    for (const std::string& name : parameterFiles)
+        if (HMODULE file = loaded.first(name))
+            files.push_back(file);
 
     std::map<DWORD, std::string> known;
     std::string out(text, 0, at);
@@ -305,6 +360,93 @@ std::string expandParameters(HKEY key, const std::string& text) {
     return out;
 }
 
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as a GUID is stored: the first
+// three fields little-endian.
+bool parseGuid(const std::string& text, uint8_t guid[16]) {
+    static const int kFields[] = {8, 4, 4, 4, 12};
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return false;
+    std::vector<uint8_t> bytes;
+    size_t at = 1;
+    for (int field : kFields) {
+        for (int i = 0; i < field; i += 2, at += 2) {
+            auto hex = [](char c) {
+                return c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
+            };
+            int high = hex(text[at]), low = hex(text[at + 1]);
+            if (high < 0 || low < 0)
+                return false;
+            bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+        }
+        if (at < 37 && text[at++] != '-')
+            return false;
+    }
+    std::reverse(bytes.begin(), bytes.begin() + 4);
+    std::reverse(bytes.begin() + 4, bytes.begin() + 6);
+    std::reverse(bytes.begin() + 6, bytes.begin() + 8);
+    std::copy(bytes.begin(), bytes.end(), guid);
+    return true;
+}
+
+// The manifest way, for a source with a ProviderGuid that the legacy way did
+// not word: the publisher's key (in the registry's 64-bit view, where Windows
+// keeps it; a 32-bit process is shown WOW6432Node otherwise), its resource
+// file's WEVT_TEMPLATE for the message that words the event, and that message
+// from its message file. `parameterFiles` gets the publisher's parameter files.
+Lookup manifestMessage(HKEY source, const EVENTLOGRECORD* record, InsertArguments& inserts,
+                       MessageFiles& loaded, std::string& text, DWORD& error,
+                       std::vector<std::string>& parameterFiles) {
+    std::string guidText;
+    uint8_t guid[16];
+    if (!readText(source, "ProviderGuid", guidText) || !parseGuid(guidText, guid))
+        return Lookup::NotFound;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kPublishersKey + guidText).c_str(), 0,
+                      KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS)
+        return Lookup::NotFound;
+    UniqueRegKey publisher(raw);
+    std::vector<std::string> resources, messages;
+    readFileList(publisher.get(), "ResourceFileName", resources);
+    readFileList(publisher.get(), "MessageFileName", messages);
+    uint32_t messageId = 0;
+    bool named = false;
+    for (const std::string& file : resources) {
+        HMODULE module = loaded.first(file);
+        HRSRC found =
+            module ? FindResourceA(module, MAKEINTRESOURCEA(1), "WEVT_TEMPLATE") : nullptr;
+        if (!found)
+            continue;
+        const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+        DWORD size = SizeofResource(module, found);
+        if (bytes && FindManifestMessage(bytes, size, guid, LOWORD(record->EventID),
+                                         inserts.count(), messageId)) {
+            named = true;
+            break;
+        }
+    }
+    if (!named)
+        return Lookup::NotFound;
+    for (const std::string& file : messages) {
+        for (const std::string& path : messageFileCandidates(file)) {
+            HMODULE module = loaded.load(path);
+            if (!module)
+                continue;
+            Lookup lookup =
+                formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+                              messageId, inserts.array(), text, error);
+            if (lookup != Lookup::NotFound) {
+                if (lookup == Lookup::Found)
+                    readFileList(publisher.get(), "ParameterFileName", parameterFiles);
+                return lookup;
+            }
+        }
+    }
+    return Lookup::NotFound;
+}
+
 } // namespace
 
 std::string CEventLogReader::GetEntryMessageText(CEventEntry entry) {
@@ -334,28 +476,34 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &rawKey) != ERROR_SUCCESS)
         return inserts.joined();
     UniqueRegKey key(rawKey);
-    std::vector<std::string> files;
-    if (!readFileList(key.get(), "EventMessageFile", files))
-        return inserts.joined();
-
-    // Each file of the list is asked in turn for the message in its own table.
+    MessageFiles loaded;
+    std::vector<std::string> parameterFiles;
     std::string text;
     DWORD error = 0;
+
+    // The legacy way: each file of the list is asked in turn for the record's
+    // full identifier in its own table, a file's second copy too when the
+    // first lacks the message.
     Lookup lookup = Lookup::NotFound;
-    // A file's second copy is asked too when the first lacks the message.
+    std::vector<std::string> files;
+    readFileList(key.get(), "EventMessageFile", files);
     for (const std::string& file : files) {
         for (const std::string& path : messageFileCandidates(file)) {
-            UniqueModule module = loadDataFile(path);
+            HMODULE module = loaded.load(path);
             if (!module)
                 continue;
             lookup = formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                   module.get(), record->EventID, inserts.array(), text, error);
+                                   module, record->EventID, inserts.array(), text, error);
             if (lookup != Lookup::NotFound)
                 break;
         }
         if (lookup != Lookup::NotFound)
             break;
     }
+    if (lookup == Lookup::Found)
+        readFileList(key.get(), "ParameterMessageFile", parameterFiles);
+    else if (lookup == Lookup::NotFound)
+        lookup = manifestMessage(key.get(), record, inserts, loaded, text, error, parameterFiles);
     if (lookup == Lookup::NotFound)
         return inserts.joined();
     if (lookup != Lookup::Found) {
@@ -363,5 +511,5 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
         CaptureLastError();
         return "";
     }
-    return expandParameters(key.get(), text);
+    return expandParameters(parameterFiles, loaded, text);
 }

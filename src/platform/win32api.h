@@ -58,6 +58,8 @@ typedef intptr_t INT_PTR;
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef const void* LPCDLGTEMPLATEA;
 typedef HINSTANCE HMODULE;
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
 typedef struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
@@ -164,6 +166,7 @@ typedef struct SECURITY_ATTRIBUTES {
 #define IDOK 1
 #define IDCANCEL 2
 #define MAKEINTRESOURCEA(i) ((LPCSTR)(ULONG_PTR)((WORD)(i)))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | ((DWORD)((WORD)(h))) << 16))
@@ -303,6 +306,10 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 // Modules
 HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE module);
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleNameOrAddress, HMODULE* module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 

@@ -204,15 +204,15 @@ TEST(Satellites, TheFirstLanguageOfTheFallbackListWithASatelliteIsRead) {
         std::vector<std::pair<const char*, const std::string*>> satellites;
         DWORD id, error;
     } cases[] = {
-        {"the machine's language", nullptr, "0409", {{"en-US", &english}}, 0x1000C, 0},
+        {"the machine's language", nullptr, "0409", {{"en-US", &english}}, 0xB0010001, 0},
         {"the user's before the machine's",
          "de-DE",
          "0409",
          {{"en-US", &english}, {"DE-de", &german}},
          0x40001B7D,
          0},
-        {"en-US as the last fallback", nullptr, "0407", {{"en-us", &english}}, 0x1000C, 0},
-        {"no satellite", nullptr, "0409", {}, 0x1000C, ERROR_MUI_FILE_NOT_FOUND},
+        {"en-US as the last fallback", nullptr, "0407", {{"en-us", &english}}, 0xB0010001, 0},
+        {"no satellite", nullptr, "0409", {}, 0xB0010001, ERROR_MUI_FILE_NOT_FOUND},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

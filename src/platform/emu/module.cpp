@@ -12,6 +12,7 @@
 #include "machine.h"
 #include "module_table.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -318,5 +319,100 @@ extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD
         std::memcpy(fileName, info.dli_fname, length + 1);
         SetLastError(ERROR_SUCCESS);
         return static_cast<DWORD>(length);
+    });
+}
+
+namespace {
+
+// A resource type or name as FindResourceA takes it: MAKEINTRESOURCE(n), "#n",
+// or a name (compared without regard to case).
+emu::pe::ResourceReader::Key resourceKey(LPCSTR given) {
+    if (IS_INTRESOURCE(given))
+        return {static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(given)), ""};
+    if (given[0] == '#')
+        return {static_cast<uint32_t>(std::strtoul(given + 1, nullptr, 10)), ""};
+    return {0, given};
+}
+
+emu::MappedModule* mappedModule(HMODULE module) {
+    auto it = mappedModules.find(module);
+    return it == mappedModules.end() ? nullptr : it->second.get();
+}
+
+// Whether `resource` is one FindResourceA handed out for `module`.
+const emu::pe::Resource* handedOut(emu::MappedModule* module, HRSRC resource) {
+    if (!module)
+        return nullptr;
+    for (const emu::pe::Resource& found : module->found)
+        if (reinterpret_cast<HRSRC>(const_cast<emu::pe::Resource*>(&found)) == resource)
+            return &found;
+    return nullptr;
+}
+
+} // namespace
+
+// FindResourceA: the resource of `type` and `name` (any language) in a module
+// LoadLibraryExA mapped: its own resources, then its language satellite's.
+// NULL with ERROR_RESOURCE_DATA_NOT_FOUND for a file without resources,
+// ERROR_RESOURCE_TYPE_NOT_FOUND or ERROR_RESOURCE_NAME_NOT_FOUND, as Windows
+// answers; ERROR_INVALID_HANDLE for a module that is not one.
+extern "C" HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+    return emu::platformCall<HRSRC>(nullptr, true, [&]() -> HRSRC {
+        if (!name || !type) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        std::lock_guard<std::mutex> lock(moduleMutex);
+        emu::MappedModule* mapped = mappedModule(module);
+        if (!mapped) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        emu::pe::Resource resource;
+        uint32_t error = mapped->reader.findFirst(resourceKey(type), resourceKey(name), resource);
+        if (error && mapped->satellite &&
+            mapped->satelliteReader.findFirst(resourceKey(type), resourceKey(name), resource) == 0)
+            error = 0;
+        if (error) {
+            SetLastError(error);
+            return nullptr;
+        }
+        for (const emu::pe::Resource& known : mapped->found) // one handle for one resource
+            if (known.data == resource.data)
+                return reinterpret_cast<HRSRC>(const_cast<emu::pe::Resource*>(&known));
+        mapped->found.push_back(resource);
+        return reinterpret_cast<HRSRC>(&mapped->found.back());
+    });
+}
+
+// LoadResource: the resource's data, which stays while the module is loaded.
+extern "C" HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
+    return emu::platformCall<HGLOBAL>(nullptr, true, [&]() -> HGLOBAL {
+        std::lock_guard<std::mutex> lock(moduleMutex);
+        const emu::pe::Resource* found = handedOut(mappedModule(module), resource);
+        if (!found) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        return const_cast<uint8_t*>(found->data);
+    });
+}
+
+// LockResource: the data's address (resources are never moved).
+extern "C" LPVOID WINAPI LockResource(HGLOBAL data) {
+    return data;
+}
+
+// SizeofResource: the resource's size in bytes; 0 with ERROR_INVALID_HANDLE
+// for a resource the module did not hand out.
+extern "C" DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
+    return emu::platformCall<DWORD>(0, true, [&]() -> DWORD {
+        std::lock_guard<std::mutex> lock(moduleMutex);
+        const emu::pe::Resource* found = handedOut(mappedModule(module), resource);
+        if (!found) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return 0;
+        }
+        return found->size;
     });
 }

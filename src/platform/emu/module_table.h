@@ -4,6 +4,7 @@
 #include "../win32api.h"
 #include "pe_resources.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,7 @@ struct MappedModule {
     pe::ResourceReader reader{nullptr, 0};
     // A language-neutral file's satellite, where its localised resources
     // (the message table) are; none found leaves `languageNeutral` alone.
+    std::deque<pe::Resource> found; // what FindResourceA handed out (HRSRC)
     bool languageNeutral = false;
     std::shared_ptr<FileImage> satellite;
     pe::ResourceReader satelliteReader{nullptr, 0};

@@ -180,17 +180,30 @@ bool ResourceReader::namedEntry(uint32_t directory, const std::string& name,
 }
 
 bool ResourceReader::findNamed(const std::string& typeName, uint32_t id, Resource& resource) const {
+    return findFirst(Key{0, typeName}, Key{id, ""}, resource) == 0;
+}
+
+uint32_t ResourceReader::findFirst(const Key& type, const Key& name, Resource& resource) const {
+    const uint32_t kDataNotFound = 1812, kTypeNotFound = 1813, kNameNotFound = 1814;
+    if (!resourceRva_)
+        return kDataNotFound;
+    auto lookup = [this](uint32_t directory, const Key& key, uint32_t& target) {
+        return key.name.empty() ? entry(directory, key.id, target)
+                                : namedEntry(directory, key.name, target);
+    };
     uint32_t names, languages;
-    if (!resourceRva_ || !namedEntry(0, typeName, names) || !(names & kSubdirectory) ||
-        !entry(names & ~kSubdirectory, id, languages) || !(languages & kSubdirectory))
-        return false;
+    if (!lookup(0, type, names) || !(names & kSubdirectory))
+        return kTypeNotFound;
+    if (!lookup(names & ~kSubdirectory, name, languages) || !(languages & kSubdirectory))
+        return kNameNotFound;
     const uint8_t* header = inResources(languages & ~kSubdirectory, 16);
     if (!header || word(header + 12) + word(header + 14) == 0)
-        return false;
+        return kNameNotFound;
     const uint8_t* first = inResources((languages & ~kSubdirectory) + 16, 8);
-    if (!first || (dword(first + 4) & kSubdirectory))
-        return false;
-    return dataOf(dword(first + 4), static_cast<uint16_t>(dword(first)), resource);
+    if (!first || (dword(first + 4) & kSubdirectory) ||
+        !dataOf(dword(first + 4), static_cast<uint16_t>(dword(first)), resource))
+        return kNameNotFound;
+    return 0;
 }
 
 namespace {

@@ -39,6 +39,15 @@ class ResourceReader {
     // compare without regard to case, as the platform's lookup does) and
     // `id`, in whichever language comes first.
     bool findNamed(const std::string& typeName, uint32_t id, Resource& resource) const;
+    // A resource's type or name: a number, or a name.
+    struct Key {
+        uint32_t id = 0;
+        std::string name; // used when not empty
+    };
+    // The resource of `type` and `name` in whichever language comes first:
+    // 0, or ERROR_RESOURCE_DATA_NOT_FOUND (no resources at all),
+    // ERROR_RESOURCE_TYPE_NOT_FOUND or ERROR_RESOURCE_NAME_NOT_FOUND.
+    uint32_t findFirst(const Key& type, const Key& name, Resource& resource) const;
 
   private:
     // The bytes at a relative virtual address, or null when they lie outside
