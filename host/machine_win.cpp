@@ -47,10 +47,34 @@ std::string asNativeProcess(const std::string& path) {
     return path;
 }
 
+// The message table of the satellite at `satellite` added to the installed
+// language-neutral file `neutral`, whose other resources (WEVT_TEMPLATE) stay.
+bool mergeTable(const std::string& satellite, const std::string& neutral) {
+    HMODULE source = LoadLibraryExA(satellite.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!source)
+        return false;
+    bool ok = false;
+    HRSRC table = FindResourceA(source, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(11));
+    void* data = table ? LockResource(LoadResource(source, table)) : nullptr;
+    DWORD size = table ? SizeofResource(source, table) : 0;
+    if (data && size) {
+        HANDLE update = BeginUpdateResourceA(neutral.c_str(), FALSE);
+        if (update) {
+            ok = UpdateResourceA(update, MAKEINTRESOURCEA(11), MAKEINTRESOURCEA(1),
+                                 MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), data, size) &&
+                 EndUpdateResourceA(update, FALSE);
+            if (!ok)
+                EndUpdateResourceA(update, TRUE);
+        }
+    }
+    FreeLibrary(source);
+    return ok;
+}
+
 // Wine 8's resource loader does not read language satellites (MUI): a
 // language-neutral file's table is in <folder>\<language>\<name>.mui. So that
-// the real DLL shows the texts the emulation finds, each satellite of `from`
-// is installed in its file's place, table and all.
+// the real DLL shows the texts the emulation finds, each satellite's table is
+// installed into its file, beside the file's own resources.
 bool installSatellites(const std::string& from, const std::string& to, std::string& error) {
     WIN32_FIND_DATAA folder;
     HANDLE folders = FindFirstFileA((from + "\\*-*").c_str(), &folder);
@@ -70,9 +94,8 @@ bool installSatellites(const std::string& from, const std::string& to, std::stri
             std::string neutral = to + "\\" + name.substr(0, name.size() - 4);
             if (GetFileAttributesA(asNativeProcess(neutral).c_str()) == INVALID_FILE_ATTRIBUTES)
                 continue; // a satellite of no file here
-            if (!CopyFileA((language + "\\" + name).c_str(), asNativeProcess(neutral).c_str(),
-                           FALSE)) {
-                error = "cannot install " + language + "\\" + name;
+            if (!mergeTable(language + "\\" + name, asNativeProcess(neutral))) {
+                error = "cannot install " + language + "\\" + name + " into " + neutral;
                 ok = false;
             }
         } while (FindNextFileA(files, &file));

@@ -218,7 +218,7 @@ compare() { # machine, command, log, template
     e2e_failed=$((e2e_failed + 1))
     echo "  differs: $(basename "$1") $2 --log $3 --template '$4' (exit $status)"
     cat "$work/e2e-err.txt"
-    diff <(od -c "$work/e2e-posix.txt" | head -20) <(od -c "$work/e2e-wine.txt" | head -20) | head -20
+    diff <(tr "\r" "~" <"$work/e2e-posix.txt") <(tr "\r" "~" <"$work/e2e-wine.txt") | head -12
   fi
 }
 export TZ=UTC

@@ -134,6 +134,12 @@ class ConfigureDialog : public ::testing::Test {
             std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\Eventlog\\") + log;
             RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr);
+            // A log names its file; the dialog lists no key that does not.
+            const std::string file =
+                std::string("%SystemRoot%\\System32\\Winevt\\Logs\\") + log + ".evtx";
+            RegSetValueExA(key, "File", 0, REG_EXPAND_SZ,
+                           reinterpret_cast<const BYTE*>(file.c_str()),
+                           static_cast<DWORD>(file.size() + 1));
             RegCloseKey(key);
         }
         seen = DialogSeen();
@@ -153,7 +159,7 @@ TEST_F(ConfigureDialog, AcceptStoresTheChosenLogAndTemplate) {
     EXPECT_EQ(0, module_.configure());
     ASSERT_TRUE(seen.opened);
     EXPECT_EQ(KESTRIN_DIALOG_CAPTION, seen.caption);
-    // Wine's registry keeps a key of its own (Parameters) among the logs.
+    // Wine's registry keeps keys of its own among the logs.
     for (const char* log : {"Application", "Security", "System"})
         EXPECT_NE(seen.entries.end(), std::find(seen.entries.begin(), seen.entries.end(), log));
     EXPECT_TRUE(std::is_sorted(seen.entries.begin(), seen.entries.end()));
