@@ -97,6 +97,58 @@ class BenchMachine {
     std::string root_;
 };
 
+// The bundled Windows 10 machine with a System log of 25 entries of one kind:
+// a manifest-based provider's (Kernel-General 12, worded through its
+// WEVT_TEMPLATE) or a classic source's (the Service Control Manager's 7037).
+class ProviderMachine {
+  public:
+    explicit ProviderMachine(bool manifest) {
+        char pattern[] = "/tmp/kestrin-bench-XXXXXX";
+        root_ = mkdtemp(pattern);
+        fs::copy(KESTRIN_SAMPLE_MACHINE, root_, fs::copy_options::recursive);
+        logfiles::evtx::Writer writer(1);
+        for (int n = 0; n < 25; ++n) {
+            logfiles::evtx::RecordSpec r;
+            r.computer = u"KESTRIN-PC";
+            r.channel = u"System";
+            r.created = logfiles::evtx::fileTimeFromUnix(1700000000u + n);
+            if (manifest) {
+                r.style = logfiles::evtx::RecordSpec::Manifest;
+                r.provider = u"Microsoft-Windows-Kernel-General";
+                logfiles::evtx::parseGuid("{A68CA8B7-004F-D7B6-A698-07E2DE0F1F5D}", r.guid);
+                r.eventId = 12;
+                for (const char* v : {"10", "0", "19045", "3803", "0", "0"}) {
+                    logfiles::evtx::TypedValue value;
+                    logfiles::evtx::parseTypedValue("uint32", v, value);
+                    r.values.push_back(value);
+                }
+                logfiles::evtx::TypedValue start;
+                logfiles::evtx::parseTypedValue("filetime", "2026-12-08T06:59:57Z", start);
+                r.values.push_back(start);
+            } else {
+                r.provider = u"Service Control Manager";
+                r.eventId = 0x1B7D;
+                r.qualifiers = 0x4000;
+                r.strings = {u"Windows Update", u"running"};
+            }
+            writer.append(r);
+        }
+        std::vector<uint8_t> image = writer.image();
+        std::ofstream(root_ + "/drive_c/Windows/System32/winevt/Logs/System.evtx",
+                      std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+    }
+    ~ProviderMachine() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    const char* root() const { return root_.c_str(); }
+
+  private:
+    std::string root_;
+};
+
 BenchMachine& machine() {
     static BenchMachine instance;
     return instance;
@@ -187,6 +239,12 @@ void BM_LastNLogsEvtx(benchmark::State& state) {
     runQuery(state, LastNLogs, nullptr, "System", false);
 }
 
+// LastNLogs over 25 manifest-provider entries (1) or 25 classic ones (0).
+void BM_LastNLogsByProviderKind(benchmark::State& state) {
+    ProviderMachine kind(state.range(0) == 1);
+    runQuery(state, LastNLogs, kind.root());
+}
+
 // LastNLogs on a machine made elsewhere (KESTRIN_BENCH_MACHINE, its log
 // KESTRIN_BENCH_LOG): bench/parameter_strings_bench.sh makes one.
 void BM_LastNLogsOfMachine(benchmark::State& state) {
@@ -205,6 +263,7 @@ BENCHMARK(BM_LastNLogsOfMachine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LastLogEntry)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_LastNLogs)->Arg(0)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_LastNLogsEvtx)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK(BM_LastNLogsByProviderKind)->Arg(0)->Arg(1);
 BENCHMARK(BM_MessageTextsOfNewest25)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest)->Arg(100)->Arg(10000)->Arg(1000000);
 BENCHMARK(BM_OpenAndReadNewest25)->Arg(100)->Arg(10000)->Arg(1000000);

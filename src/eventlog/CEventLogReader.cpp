@@ -113,6 +113,10 @@ bool CEventLogReader::Open(const std::string& logName, const std::string& server
     m_ServerName = server;
     m_LogHandle = OpenEventLogA(server.empty() ? nullptr : server.c_str(), log.c_str());
     if (!m_LogHandle) {
+        // A failure is never recorded as a success: where the platform left
+        // no code, the log could not be opened.
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_EVENTLOG_CANT_START);
         SetStatus("Could not open the this event log.", 0, true);
         return false;
     }

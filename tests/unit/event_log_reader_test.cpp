@@ -153,6 +153,12 @@ TEST(CEventLogReader, OpensOnlyWhatItCanAndRecordsWhy) {
     EXPECT_FALSE(remote.Open("System", "\\\\elsewhere"));
     EXPECT_EQ("System", remote.LogName());
     EXPECT_EQ("The RPC server cannot be reached.\r\n", remote.GetErrorText());
+
+    // A failed open that leaves no code is still recorded as a failure.
+    emu::failEventLogOpens(1, ERROR_SUCCESS);
+    CEventLogReader silent;
+    EXPECT_FALSE(silent.Open("System", ""));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_EVENTLOG_CANT_START), silent.CaptureLastError());
 }
 
 TEST(CEventLogReader, GrowsItsBufferToExactlyTheRecordAndReadsItAgainByNumber) {

@@ -52,6 +52,9 @@ void failLocalAllocAfter(long count);
 // The next `count` ReadEventLogA calls fail with `error`, or, with `error` 0,
 // succeed having read nothing.
 void failEventLogReads(long count, DWORD error);
+// The next `count` OpenEventLogA calls fail with `error` as the last error (0:
+// none, as the platform is seen to leave it at times).
+void failEventLogOpens(long count, DWORD error);
 // Every seek read fails with ERROR_INVALID_PARAMETER, even for a record the log
 // holds, as some Windows versions do on large or wrapped logs.
 void refuseSeekReads(bool refuse);

@@ -168,6 +168,8 @@ struct LogHandle {
 std::mutex logMutex;
 long scans = 0;
 long failingReads = 0;
+long failingOpens = 0;
+DWORD failingOpenError = 0;
 DWORD failingReadError = 0;
 bool seekReadsRefused = false;
 std::map<std::string, std::shared_ptr<MappedLog>> mappedLogs;
@@ -324,6 +326,14 @@ extern "C" HANDLE WINAPI OpenEventLogA(LPCSTR serverName, LPCSTR sourceName) {
             SetLastError(ERROR_PRIVILEGE_NOT_HELD);
             return nullptr;
         }
+        {
+            std::lock_guard<std::mutex> lock(logMutex);
+            if (failingOpens > 0) {
+                --failingOpens;
+                SetLastError(failingOpenError);
+                return nullptr;
+            }
+        }
         std::string path = logFilePath(sourceName);
         std::lock_guard<std::mutex> lock(logMutex);
         auto* handle = new LogHandle{mapLog(path), {}};
@@ -451,6 +461,12 @@ void failEventLogReads(long count, DWORD error) {
     std::lock_guard<std::mutex> lock(logMutex);
     failingReads = count;
     failingReadError = error;
+}
+
+void failEventLogOpens(long count, DWORD error) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    failingOpens = count;
+    failingOpenError = error;
 }
 
 void refuseSeekReads(bool refuse) {
