@@ -17,6 +17,7 @@
 // so that none is an event's identifier.
 #include "../src/platform/emu/codepage.h"
 #include "../src/logfiles/evtx_write.h"
+#include "description_line.h"
 
 #include <cstdio>
 #include <cstring>
@@ -58,34 +59,6 @@ const std::map<std::string, uint8_t> kInTypes = {
 int fail(const std::string& where, const std::string& message) {
     std::cerr << "providers: " << where << ": " << message << "\n";
     return 1;
-}
-
-// key=value pairs; a value may be quoted.
-bool parsePairs(const std::string& text, std::map<std::string, std::string>& pairs) {
-    for (size_t pos = 0; pos < text.size();) {
-        while (pos < text.size() && text[pos] == ' ')
-            ++pos;
-        if (pos >= text.size())
-            break;
-        size_t equals = text.find('=', pos);
-        if (equals == std::string::npos)
-            return false;
-        std::string key = text.substr(pos, equals - pos), value;
-        pos = equals + 1;
-        if (pos < text.size() && text[pos] == '"') {
-            size_t close = text.find('"', pos + 1);
-            if (close == std::string::npos)
-                return false;
-            value = text.substr(pos + 1, close - pos - 1);
-            pos = close + 1;
-        } else {
-            size_t end = text.find(' ', pos);
-            value = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-            pos = end == std::string::npos ? text.size() : end;
-        }
-        pairs[key] = value;
-    }
-    return true;
 }
 
 void put16(std::vector<uint8_t>& out, uint16_t v) {
@@ -264,9 +237,10 @@ int main(int argc, char** argv) {
         std::string word = line.substr(0, line.find(' '));
         std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
         std::map<std::string, std::string> pairs;
+        std::string error;
         if (word == "provider") {
             Provider provider;
-            if (!parsePairs(rest, pairs) ||
+            if (!parsePairs(rest, pairs, error) ||
                 !logfiles::evtx::parseGuid(pairs["guid"], provider.guid))
                 return fail(where, "a provider needs name=... guid={...}");
             provider.name = emu::utf8ToWide(pairs["name"]);
@@ -287,7 +261,7 @@ int main(int argc, char** argv) {
             }
         } else if (word == "event") {
             Event event;
-            if (!parsePairs(rest, pairs) || !pairs.count("id") || !pairs.count("message"))
+            if (!parsePairs(rest, pairs, error) || !pairs.count("id") || !pairs.count("message"))
                 return fail(where, "an event needs id=N and message=...");
             event.id = static_cast<uint16_t>(std::stoul(pairs["id"], nullptr, 0));
             event.version =

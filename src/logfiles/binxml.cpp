@@ -1,4 +1,5 @@
 #include "binxml.h"
+#include "le_bytes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,14 +14,15 @@ namespace {
 constexpr int kMaxDepth = 48;
 constexpr size_t kMaxPieces = 1 << 13;
 
+using logfiles::loadDword, logfiles::loadQword, logfiles::loadWord;
 uint16_t word(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return loadWord(p);
 }
 uint32_t dword(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return loadDword(p);
 }
 uint64_t qword(const uint8_t* p) {
-    return dword(p) | (static_cast<uint64_t>(dword(p + 4)) << 32);
+    return loadQword(p);
 }
 
 struct Substitution {

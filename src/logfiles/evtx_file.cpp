@@ -2,6 +2,7 @@
 
 #include "../platform/emu/codepage.h"
 #include "binxml.h"
+#include "le_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,14 +15,15 @@ constexpr size_t kChunksKept = 8;
 const char kFileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', 0};
 const char kChunkSignature[8] = {'E', 'l', 'f', 'C', 'h', 'n', 'k', 0};
 
+using logfiles::loadDword, logfiles::loadQword, logfiles::loadWord;
 uint16_t word(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return loadWord(p);
 }
 uint32_t dword(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return loadDword(p);
 }
 uint64_t qword(const uint8_t* p) {
-    return dword(p) | (static_cast<uint64_t>(dword(p + 4)) << 32);
+    return loadQword(p);
 }
 
 void putDword(std::vector<uint8_t>& out, size_t at, uint32_t v) {
