@@ -3,6 +3,7 @@
 #include "src/eventlog/wevt_template.h"
 
 #include <cstring>
+#include <initializer_list>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t named[16] = {}, other[16] = {0xAD, 0x4A, 0x81, 0x9E};
