@@ -140,7 +140,10 @@ struct LogFile {
     logfiles::evt::Layout layout;
     std::unique_ptr<logfiles::evtx::Log> evtx; // an .evtx file, whose signature says so
     bool damaged = true;
-    logfiles::evt::LogView view() const { return {&source, layout, evtx.get(), damaged, GetACP()}; }
+    mutable logfiles::evt::ConvertedRecords converted; // of this version
+    logfiles::evt::LogView view() const {
+        return {&source, layout, evtx.get(), damaged, GetACP(), &converted};
+    }
 };
 struct LogHandle {
     std::shared_ptr<LogFile> log;

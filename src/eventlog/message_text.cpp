@@ -121,20 +121,18 @@ std::string expandPath(const std::string& path) {
 // A text value of any length (REG_SZ or REG_EXPAND_SZ), or false when it is
 // missing or not a text.
 bool readText(HKEY key, const char* valueName, std::string& text) {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    std::vector<char> value(size + 1, '\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        DWORD got = static_cast<DWORD>(value.size() - 1);
+    // Nearly every value fits the first buffer: one call; a longer one is
+    // read again into the size it asks for.
+    std::vector<char> value(kValueBufferSize + 1, '\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0, got = static_cast<DWORD>(value.size() - 1);
         LSTATUS status = RegQueryValueExA(key, valueName, nullptr, &type,
                                           reinterpret_cast<BYTE*>(value.data()), &got);
-        if (status == ERROR_MORE_DATA) { // it grew between the two calls
+        if (status == ERROR_MORE_DATA) {
             value.assign(got + 1, '\0');
             continue;
         }
-        if (status != ERROR_SUCCESS)
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
             return false;
         text.assign(value.data(), strnlen(value.data(), got));
         return true;

@@ -43,7 +43,7 @@ bool findRecord(const LogImage& image, const Layout& layout, const ReadPosition&
 
 DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& position,
                     DWORD flags, DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead,
-                    DWORD& needed, unsigned codePage) {
+                    DWORD& needed, unsigned codePage, ConvertedRecords* cache) {
     bool seek = flags & EVENTLOG_SEEK_READ;
     bool forwards = flags & EVENTLOG_FORWARDS_READ;
     bool backwards = !forwards;
@@ -82,27 +82,42 @@ DWORD readFromImage(const LogImage& image, const Layout& layout, ReadPosition& p
     }
 
     uint8_t* out = buffer;
-    std::vector<uint8_t> stored, converted;
+    std::vector<uint8_t> stored, made;
     for (;;) {
-        if (!image.storedRecord(layout, offset, stored) ||
-            !convertToAnsi(stored, codePage, converted) ||
-            reinterpret_cast<const EVENTLOGRECORD*>(stored.data())->RecordNumber != number) {
-            if (bytesRead)
-                break; // hand over what was read; the next read meets the damage
-            return ERROR_EVENTLOG_FILE_CORRUPT;
+        const std::vector<uint8_t>* converted = nullptr;
+        uint64_t digest = 0;
+        const ConvertedRecords::Entry* kept =
+            cache ? cache->find(offset, number, codePage) : nullptr;
+        if (kept) {
+            converted = &kept->record;
+            digest = kept->digest;
+        } else {
+            if (!image.storedRecord(layout, offset, stored) ||
+                !convertToAnsi(stored, codePage, made) ||
+                reinterpret_cast<const EVENTLOGRECORD*>(stored.data())->RecordNumber != number) {
+                if (bytesRead)
+                    break; // hand over what was read; the next read meets the damage
+                return ERROR_EVENTLOG_FILE_CORRUPT;
+            }
+            digest = recordDigest(stored);
+            converted = &made;
+            if (cache && !image.bytesLost()) {
+                cache->add({offset, number, codePage, digest, made});
+                converted = &cache->find(offset, number, codePage)->record;
+            }
         }
-        if (converted.size() > size - bytesRead) {
+        if (converted->size() > size - bytesRead) {
             if (bytesRead)
                 break;
-            needed = static_cast<DWORD>(converted.size());
+            needed = static_cast<DWORD>(converted->size());
             return ERROR_INSUFFICIENT_BUFFER;
         }
-        std::memcpy(out + bytesRead, converted.data(), converted.size());
-        bytesRead += static_cast<DWORD>(converted.size());
+        std::memcpy(out + bytesRead, converted->data(), converted->size());
+        bytesRead += static_cast<DWORD>(converted->size());
         position.positioned = true;
         position.lastNumber = number;
         position.lastOffset = offset;
-        position.lastDigest = recordDigest(stored);
+        position.lastDigest = digest;
         if (forwards ? number == newest : number == layout.oldestNumber)
             break;
         bool stepped = forwards ? image.nextOffset(layout, offset, offset)
@@ -179,10 +194,10 @@ uint64_t recordDigest(const std::vector<uint8_t>& stored) {
 
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
                   DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed,
-                  unsigned codePage) {
+                  unsigned codePage, ConvertedRecords* converted) {
     ReadPosition before = position;
     DWORD error = readFromImage(image, layout, position, flags, recordNumber, buffer, size,
-                                bytesRead, needed, codePage);
+                                bytesRead, needed, codePage, converted);
     if (!image.bytesLost())
         return error;
     // What was read is not the file's: hand over nothing and stay where we were.
@@ -250,7 +265,8 @@ DWORD readEventLog(const LogView& log, ReadPosition& position, DWORD flags, DWOR
     static const MemorySource nothing(nullptr, 0); // a log without a file yet
     LogImage image(log.source ? *log.source : nothing);
     return readRecords(image, log.layout, position, flags, recordNumber,
-                       static_cast<uint8_t*>(buffer), size, *bytesRead, *needed, log.codePage);
+                       static_cast<uint8_t*>(buffer), size, *bytesRead, *needed, log.codePage,
+                       log.converted);
 }
 
 } // namespace logfiles::evt

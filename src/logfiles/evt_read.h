@@ -19,6 +19,39 @@ struct ReadPosition {
     uint64_t lastDigest = 0;
 };
 
+// The last records of one version of an .evt file as ReadEventLogA hands them
+// over: a refresh reads the same records every few seconds, and a version of
+// a file never changes (a changed file is a new version, with a cache of its
+// own).
+class ConvertedRecords {
+  public:
+    struct Entry {
+        uint32_t offset = 0, number = 0;
+        unsigned codePage = 0;
+        uint64_t digest = 0;
+        std::vector<uint8_t> record;
+    };
+    const Entry* find(uint32_t offset, uint32_t number, unsigned codePage) const {
+        for (const Entry& entry : entries_)
+            if (entry.offset == offset && entry.number == number && entry.codePage == codePage)
+                return &entry;
+        return nullptr;
+    }
+    void add(Entry entry) {
+        constexpr size_t kKept = 128; // a LastNLogs refresh reads 25 records twice
+        if (entries_.size() < kKept) {
+            entries_.push_back(std::move(entry));
+            return;
+        }
+        entries_[next_] = std::move(entry);
+        next_ = (next_ + 1) % kKept;
+    }
+
+  private:
+    std::vector<Entry> entries_;
+    size_t next_ = 0;
+};
+
 // A digest of a record's stored bytes (FNV-1a).
 uint64_t recordDigest(const std::vector<uint8_t>& stored);
 
@@ -29,15 +62,16 @@ uint64_t recordDigest(const std::vector<uint8_t>& stored);
 // went while they were read). Flags and sizes are the caller's to check.
 DWORD readRecords(const LogImage& image, const Layout& layout, ReadPosition& position, DWORD flags,
                   DWORD recordNumber, uint8_t* buffer, DWORD size, DWORD& bytesRead, DWORD& needed,
-                  unsigned codePage);
+                  unsigned codePage, ConvertedRecords* converted = nullptr);
 
 // A located log as its handles see it.
 struct LogView {
     const ByteSource* source = nullptr;
     Layout layout;
-    const evtx::Log* evtx = nullptr; // an .evtx file, located (then `layout` is unused)
-    bool damaged = false;            // not an event log: every read fails as corrupt
-    unsigned codePage = 1252;        // the ANSI code page records are handed over in
+    const evtx::Log* evtx = nullptr;       // an .evtx file, located (then `layout` is unused)
+    bool damaged = false;                  // not an event log: every read fails as corrupt
+    unsigned codePage = 1252;              // the ANSI code page records are handed over in
+    ConvertedRecords* converted = nullptr; // this version's, where the caller keeps one
 };
 
 // Whether the record a handle read last is still where it was, with the same

@@ -155,8 +155,10 @@ struct MappedLog {
     std::unique_ptr<logfiles::evtx::Log> evtx; // an .evtx file, whose signature says so
     bool damaged = false; // not an event log: every read fails with ERROR_EVENTLOG_FILE_CORRUPT
 
+    mutable logfiles::evt::ConvertedRecords converted; // of this version
+
     logfiles::evt::LogView view() const {
-        return {source.get(), layout, evtx.get(), damaged, GetACP()};
+        return {source.get(), layout, evtx.get(), damaged, GetACP(), &converted};
     }
 };
 

@@ -452,11 +452,15 @@ LSTATUS openOrCreate(HKEY root, LPCSTR subKey, bool create, REGSAM access, PHKEY
     if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY))
         return ERROR_INVALID_PARAMETER;
     keyPath.insert(keyPath.end(), parts.begin(), parts.end());
-    if (hive == &localMachine && serviceDepth == 0 && emu::isWow64Machine()) {
+    if (hive == &localMachine && serviceDepth == 0 && !keyPath.empty() &&
+        emu::equalsIgnoreCase(keyPath[0], "SOFTWARE") && emu::isWow64Machine()) {
+        size_t before = keyPath.size();
         applyRegistryView(keyPath, !(access & KEY_WOW64_64KEY));
-        // Walk the key the view names, from the root.
-        key = &hive->data.root;
-        parts = keyPath;
+        if (keyPath.size() != before) { // the view names another key
+            // Walk the key the view names, from the root.
+            key = &hive->data.root;
+            parts = keyPath;
+        }
     }
     access &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     if (standardUser && hive == &localMachine &&
