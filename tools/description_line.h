@@ -1,9 +1,31 @@
-// What tools/evt and tools/providers share of their description files: a
-// line's key=value pairs.
+// What tools/evt and tools/providers share of their description files: the
+// lines (blank ones and "#" comments passed over, a CR before the LF dropped),
+// each a word and the rest, and a line's key=value pairs.
 #pragma once
 
+#include <istream>
 #include <map>
 #include <string>
+
+// The next line that says something, as its first word and the rest; false at
+// the end. `number` counts every line read.
+inline bool nextDescriptionLine(std::istream& in, int& number, std::string& word,
+                                std::string& rest) {
+    std::string line;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        line = line.substr(start);
+        word = line.substr(0, line.find(' '));
+        rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
+        return true;
+    }
+    return false;
+}
 
 // key=value pairs; a value may be quoted to hold blanks.
 inline bool parsePairs(const std::string& text, std::map<std::string, std::string>& pairs,

@@ -241,17 +241,9 @@ int writeLog(const std::string& descriptionPath, const std::string& outPath) {
     std::map<std::string, std::string> logKeys;
     std::vector<std::map<std::string, std::string>> extras;
     std::vector<std::vector<logfiles::evtx::TypedValue>> values;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    std::string word, rest;
+    for (int number = 0; nextDescriptionLine(in, number, word, rest);) {
         std::string where = descriptionPath + ":" + std::to_string(number);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t start = line.find_first_not_of(' ');
-        if (start == std::string::npos || line[start] == '#')
-            continue;
-        line = line.substr(start);
-        std::string word = line.substr(0, line.find(' '));
-        std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
         std::map<std::string, std::string> pairs;
         std::string error;
         if (word == "log") {

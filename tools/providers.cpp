@@ -225,17 +225,9 @@ int main(int argc, char** argv) {
         return fail(argv[1], "cannot read");
     std::vector<Provider> providers;
     std::map<uint32_t, std::u16string> messages;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    std::string word, rest;
+    for (int number = 0; nextDescriptionLine(in, number, word, rest);) {
         std::string where = std::string(argv[1]) + ":" + std::to_string(number);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t start = line.find_first_not_of(' ');
-        if (start == std::string::npos || line[start] == '#')
-            continue;
-        line = line.substr(start);
-        std::string word = line.substr(0, line.find(' '));
-        std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
         std::map<std::string, std::string> pairs;
         std::string error;
         if (word == "provider") {

@@ -14,16 +14,9 @@ namespace {
 constexpr int kMaxDepth = 48;
 constexpr size_t kMaxPieces = 1 << 13;
 
-using logfiles::loadDword, logfiles::loadQword, logfiles::loadWord;
-uint16_t word(const uint8_t* p) {
-    return loadWord(p);
-}
-uint32_t dword(const uint8_t* p) {
-    return loadDword(p);
-}
-uint64_t qword(const uint8_t* p) {
-    return loadQword(p);
-}
+constexpr auto word = logfiles::loadWord;
+constexpr auto dword = logfiles::loadDword;
+constexpr auto qword = logfiles::loadQword;
 
 struct Substitution {
     uint8_t type;

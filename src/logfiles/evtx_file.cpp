@@ -15,16 +15,9 @@ constexpr size_t kChunksKept = 8;
 const char kFileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', 0};
 const char kChunkSignature[8] = {'E', 'l', 'f', 'C', 'h', 'n', 'k', 0};
 
-using logfiles::loadDword, logfiles::loadQword, logfiles::loadWord;
-uint16_t word(const uint8_t* p) {
-    return loadWord(p);
-}
-uint32_t dword(const uint8_t* p) {
-    return loadDword(p);
-}
-uint64_t qword(const uint8_t* p) {
-    return loadQword(p);
-}
+constexpr auto word = logfiles::loadWord;
+constexpr auto dword = logfiles::loadDword;
+constexpr auto qword = logfiles::loadQword;
 
 void putDword(std::vector<uint8_t>& out, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
