@@ -31,17 +31,20 @@ bool lookUpAccount(const RecordView& view, const EVENTLOGRECORD* record, std::st
     if (length < kSidHeaderSize || offset > view.size || length > view.size - offset)
         return false;
     // A SID is exactly as long as its sub-authority count says; the platform
-    // reads that many bytes whatever the record claims.
-    std::vector<BYTE> sid(view.bytes + offset, view.bytes + offset + length);
-    if (sid.size() != kSidHeaderSize + 4u * sid[1])
+    // reads that many bytes whatever the record claims. The copy keeps it
+    // aligned as the platform expects.
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(view.bytes) + offset;
+    if (length != kSidHeaderSize + 4u * bytes[1])
         return false;
-    char name[261] = {}, domainName[261] = {};
+    DWORD sid[(kSidHeaderSize + 4 * 255) / 4];
+    std::memcpy(sid, bytes, length);
+    char name[261], domainName[261];
     DWORD nameSize = sizeof name, domainSize = sizeof domainName;
     SID_NAME_USE use;
-    if (!LookupAccountSidA(nullptr, sid.data(), name, &nameSize, domainName, &domainSize, &use))
+    if (!LookupAccountSidA(nullptr, sid, name, &nameSize, domainName, &domainSize, &use))
         return false;
-    user = name;
-    domain = domainName;
+    user.assign(name, strnlen(name, sizeof name));
+    domain.assign(domainName, strnlen(domainName, sizeof domainName));
     return true;
 }
 
@@ -86,12 +89,12 @@ void DecodeRecord(const EVENTLOGRECORD* record, CEventEntry& entry) {
 
     entry.m_Strings.clear();
     size_t cursor = record->StringOffset;
-    std::string text;
     for (WORD i = 0; i < record->NumStrings; ++i) {
+        std::string text;
         if (!view.text(cursor, text))
             break; // the rest of the strings would lie outside the record
         cursor += text.size() + 1;
-        entry.m_Strings.push_back(text);
+        entry.m_Strings.push_back(std::move(text));
     }
 
     // Up to the first zero byte, or to the end of the record if none comes.

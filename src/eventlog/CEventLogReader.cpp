@@ -12,6 +12,8 @@
 namespace {
 
 const DWORD kInitialBufferSize = 260;
+// A batch asks for room for this many entries at most before it reads.
+const DWORD kReservedEntries = 256;
 const char kEventlogKey[] = "SYSTEM\\CurrentControlSet\\Services\\Eventlog";
 // The code on record for a log name that the machine does not register: its
 // text says what is wrong to a user ("The specified channel could not be found.").
@@ -74,7 +76,8 @@ using UniqueEventLog = std::unique_ptr<void, EventLogCloser>;
 
 } // namespace
 
-CEventLogReader::CEventLogReader() {
+CEventLogReader::CEventLogReader(std::vector<ULONG_PTR>* argumentSlots)
+    : m_ArgumentSlots(argumentSlots ? *argumentSlots : m_OwnSlots) {
     GrowBuffer(kInitialBufferSize);
 }
 
@@ -346,7 +349,8 @@ int32_t CEventLogReader::ReadEntries(DWORD maxCount, bool backwards) {
     GetOldestEventLogRecord(m_LogHandle, &m_OldestRecord);
 
     int32_t count = 0;
-    CEventEntry working;
+    if (maxCount != 0 && maxCount <= kReservedEntries)
+        m_Entries.reserve(m_Entries.size() + maxCount);
     int emptyReads = 0;
     bool reading = true;
     while (reading && (maxCount == 0 || static_cast<DWORD>(count) < maxCount)) {
@@ -372,8 +376,9 @@ int32_t CEventLogReader::ReadEntries(DWORD maxCount, bool backwards) {
                 reading = RecordCorruption();
                 break;
             }
-            DecodeRecord(reinterpret_cast<const EVENTLOGRECORD*>(cursor), working);
-            m_Entries.push_back(working);
+            // Decoded where it is kept: no entry is copied.
+            m_Entries.emplace_back();
+            DecodeRecord(reinterpret_cast<const EVENTLOGRECORD*>(cursor), m_Entries.back());
             ++count;
             cursor += length;
             remaining -= length;
@@ -382,9 +387,9 @@ int32_t CEventLogReader::ReadEntries(DWORD maxCount, bool backwards) {
     return GetStatus(nullptr) ? -1 : count;
 }
 
-CEventEntry CEventLogReader::GetEntry(int32_t index) const {
+const CEventEntry& CEventLogReader::GetEntry(int32_t index) const {
     if (index < 0 || static_cast<size_t>(index) >= m_Entries.size())
-        return CEventEntry();
+        return m_EmptyEntry;
     return m_Entries[static_cast<size_t>(index)];
 }
 

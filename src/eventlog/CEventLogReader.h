@@ -12,7 +12,10 @@
 
 class CEventLogReader : public CErrorInfo {
   public:
-    CEventLogReader();
+    // `argumentSlots`: the argument array message formatting reads inserts
+    // from, kept by the caller across readers (it is large, and made once); the
+    // reader makes its own when given none.
+    explicit CEventLogReader(std::vector<ULONG_PTR>* argumentSlots = nullptr);
     ~CEventLogReader() override;
     CEventLogReader(const CEventLogReader&) = delete;
     CEventLogReader& operator=(const CEventLogReader&) = delete;
@@ -33,15 +36,16 @@ class CEventLogReader : public CErrorInfo {
     // this call appended, or -1 when the reader is closed or a failure is on record.
     int32_t ReadEntries(DWORD maxCount, bool backwards);
 
-    // A copy of entry `index`, or the empty entry outside the list.
-    CEventEntry GetEntry(int32_t index) const;
+    // Entry `index`, or the empty entry outside the list; valid until the
+    // next ReadEntries or the reader's end.
+    const CEventEntry& GetEntry(int32_t index) const;
 
     // Reads record `recordNumber` and decodes it into `entry`.
     bool ReadEntry(DWORD recordNumber, CEventEntry& entry);
 
     // The message text of the entry's record, read again from the log; "" on
     // any failure (what failed is in the status where the platform said why).
-    std::string GetEntryMessageText(CEventEntry entry);
+    std::string GetEntryMessageText(const CEventEntry& entry);
     std::string GetRecordMessageText(DWORD recordNumber);
     // The message text of `record`, from its source's message files.
     std::string GetMessageText(const EVENTLOGRECORD* record);
@@ -50,6 +54,15 @@ class CEventLogReader : public CErrorInfo {
     const std::string& LogName() const { return m_LogName; }
     size_t EntryCount() const { return m_Entries.size(); }
     DWORD BufferSize() const { return m_BufferSize; }
+
+    // How this process names the native system's files, found on the first
+    // message that needs it and kept for the reader's life (message_text.cpp).
+    struct NativePaths {
+        bool known = false;
+        bool wow64 = false;    // a 32-bit process on 64-bit Windows
+        std::string system;    // %SystemRoot%\System32\, expanded
+        std::string sysnative; // %SystemRoot%\Sysnative\, expanded
+    };
 
     // A read that succeeds with nothing read is issued again at most this often.
     static const int kEmptyReadRetries = 3;
@@ -81,7 +94,12 @@ class CEventLogReader : public CErrorInfo {
     DWORD m_RecordCount = 0;
     std::string m_LogName;
     std::string m_ServerName; // as passed to OpenEventLogA, for a second handle
+    CEventEntry m_EmptyEntry;
     // The argument array FormatMessageA reads a message's inserts from, made
-    // once and kept empty between messages (message_text.cpp).
-    std::vector<ULONG_PTR> m_ArgumentSlots;
+    // once and kept empty between messages (message_text.cpp): the caller's,
+    // or m_OwnSlots.
+    std::vector<ULONG_PTR> m_OwnSlots;
+    std::vector<ULONG_PTR>& m_ArgumentSlots;
+    NativePaths m_NativePaths;
+    const NativePaths& GetNativePaths();
 };

@@ -50,72 +50,82 @@ class InsertArguments {
     InsertArguments(const EVENTLOGRECORD* record, std::vector<ULONG_PTR>& slots) : slots_(slots) {
         const char* bytes = reinterpret_cast<const char*>(record);
         size_t end = record->Length >= sizeof(EVENTLOGRECORD) + 4 ? record->Length - 4 : 0;
-        size_t cursor = record->StringOffset;
+        // The strings end to end, each padded, in one block that is not moved
+        // once the slots point into it.
+        size_t cursor = record->StringOffset, size = 0;
         for (WORD i = 0; i < record->NumStrings && cursor < end; ++i) {
             const void* nul = std::memchr(bytes + cursor, 0, end - cursor);
             if (!nul)
                 break;
             size_t length = static_cast<const char*>(nul) - (bytes + cursor);
-            strings_.emplace_back(bytes + cursor, length);
-            strings_.back().append(kTerminatorBytes - 1, '\0'); // c_str() adds the last
+            size += length + kTerminatorBytes;
             cursor += length + 1;
+            ++count_;
         }
-        size_t needed = kArgumentSlots + strings_.size();
+        strings_.reserve(size);
+        size_t needed = kArgumentSlots + count_;
         if (slots_.size() < needed)
             slots_.resize(needed, reinterpret_cast<ULONG_PTR>(kEmptyInsert));
-        for (size_t i = 0; i < strings_.size(); ++i)
-            slots_[i] = reinterpret_cast<ULONG_PTR>(strings_[i].c_str());
+        cursor = record->StringOffset;
+        for (size_t i = 0; i < count_; ++i) {
+            size_t length = std::strlen(bytes + cursor);
+            slots_[i] = reinterpret_cast<ULONG_PTR>(strings_.data() + strings_.size());
+            strings_.append(bytes + cursor, length).append(kTerminatorBytes, '\0');
+            cursor += length + 1;
+        }
     }
     ~InsertArguments() {
-        std::fill_n(slots_.begin(), strings_.size(), reinterpret_cast<ULONG_PTR>(kEmptyInsert));
+        std::fill_n(slots_.begin(), count_, reinterpret_cast<ULONG_PTR>(kEmptyInsert));
     }
     InsertArguments(const InsertArguments&) = delete;
     InsertArguments& operator=(const InsertArguments&) = delete;
     va_list* array() { return reinterpret_cast<va_list*>(slots_.data()); }
-    size_t count() const { return strings_.size(); }
+    size_t count() const { return count_; }
 
     // The strings one after another, "; " between them: the text of an event
     // no message file words (the platform's viewer lists the same values one
     // per line).
     std::string joined() const {
         std::string out;
-        for (const std::string& padded : strings_) {
-            if (!out.empty() || &padded != &strings_.front())
+        for (size_t i = 0; i < count_; ++i) {
+            if (i > 0)
                 out += "; ";
-            out.append(padded.c_str());
+            out.append(reinterpret_cast<const char*>(slots_[i]));
         }
         return out;
     }
 
   private:
     std::vector<ULONG_PTR>& slots_;
-    std::vector<std::string> strings_;
+    std::string strings_;
+    size_t count_ = 0;
 };
 
-std::string recordSource(const EVENTLOGRECORD* record) {
+// The record's SourceName appended to `out`.
+void appendRecordSource(const EVENTLOGRECORD* record, std::string& out) {
     const char* bytes = reinterpret_cast<const char*>(record);
     size_t end = record->Length >= sizeof(EVENTLOGRECORD) + 4 ? record->Length - 4 : 0;
     size_t start = sizeof(EVENTLOGRECORD);
     if (start >= end)
-        return "";
-    const void* nul = std::memchr(bytes + start, 0, end - start);
-    return nul ? std::string(bytes + start, static_cast<const char*>(nul)) : "";
+        return;
+    if (const void* nul = std::memchr(bytes + start, 0, end - start))
+        out.append(bytes + start, static_cast<const char*>(nul));
 }
 
 // `path` with its environment references expanded, however long the result.
 std::string expandPath(const std::string& path) {
-    std::vector<char> expanded(kValueBufferSize);
-    DWORD needed = ExpandEnvironmentStringsA(path.c_str(), expanded.data(), kValueBufferSize);
+    char first[kValueBufferSize];
+    DWORD needed = ExpandEnvironmentStringsA(path.c_str(), first, kValueBufferSize);
     if (needed == 0)
         return path;
-    if (needed > expanded.size()) {
-        // Never use a path cut short: expand again into the size asked for.
-        expanded.resize(needed);
-        needed = ExpandEnvironmentStringsA(path.c_str(), expanded.data(), needed);
-        if (needed == 0 || needed > expanded.size())
-            return path;
-    }
-    return std::string(expanded.data());
+    if (needed <= kValueBufferSize)
+        return std::string(first, strnlen(first, needed));
+    // Never use a path cut short: expand again into the size asked for.
+    std::vector<char> expanded(needed);
+    needed = ExpandEnvironmentStringsA(path.c_str(), expanded.data(), needed);
+    if (needed == 0 || needed > expanded.size())
+        return path;
+    return std::string(expanded.data(), strnlen(expanded.data(), needed));
 }
 
 // A text value of any length (REG_SZ or REG_EXPAND_SZ), or false when it is
@@ -123,18 +133,24 @@ std::string expandPath(const std::string& path) {
 bool readText(HKEY key, const char* valueName, std::string& text) {
     // Nearly every value fits the first buffer: one call; a longer one is
     // read again into the size it asks for.
-    std::vector<char> value(kValueBufferSize + 1, '\0');
+    char first[kValueBufferSize + 1];
+    std::vector<char> value;
+    char* buffer = first;
+    DWORD capacity = kValueBufferSize;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0, got = static_cast<DWORD>(value.size() - 1);
-        LSTATUS status = RegQueryValueExA(key, valueName, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(value.data()), &got);
+        DWORD type = 0, got = capacity;
+        LSTATUS status =
+            RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &got);
         if (status == ERROR_MORE_DATA) {
             value.assign(got + 1, '\0');
+            buffer = value.data();
+            capacity = got;
             continue;
         }
         if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
             return false;
-        text.assign(value.data(), strnlen(value.data(), got));
+        got = std::min(got, capacity);
+        text.assign(buffer, strnlen(buffer, got));
         return true;
     }
     return false;
@@ -170,38 +186,44 @@ UniqueModule loadDataFile(const std::string& path) {
 // System32 reaches the 32-bit SysWOW64 (which lacks many system message files
 // and may hold a different copy), Sysnative the real one; 64-bit programs
 // register files under the native program folders. "" for any other path.
-std::string nativeAlternative(const std::string& file, const std::string& expanded) {
-    std::string systemDir = expandPath("%SystemRoot%\\System32\\");
-    if (StartsWithIgnoringCase(expanded, systemDir))
-        return expandPath("%SystemRoot%\\Sysnative\\") + expanded.substr(systemDir.size());
+std::string nativeAlternative(const CEventLogReader::NativePaths& native, const std::string& file,
+                              const std::string& expanded) {
+    if (StartsWithIgnoringCase(expanded, native.system))
+        return native.sysnative + expanded.substr(native.system.size());
     if (expanded.find_first_of("\\/:") == std::string::npos)
-        return expandPath("%SystemRoot%\\Sysnative\\") + expanded;
-    for (const auto& [wow, native] :
+        return native.sysnative + expanded;
+    for (const auto& [wow, nativeFolder] :
          {std::pair<const char*, const char*>{"%ProgramFiles%\\", "%ProgramW6432%\\"},
           {"%CommonProgramFiles%\\", "%CommonProgramW6432%\\"}}) {
         std::string prefix = wow;
         if (StartsWithIgnoringCase(file, prefix))
-            return expandPath(native + file.substr(prefix.size()));
+            return expandPath(nativeFolder + file.substr(prefix.size()));
     }
     return "";
 }
+
+// Up to two paths, in the order they are tried.
+struct Candidates {
+    std::string path[2];
+    size_t count = 0;
+    const std::string* begin() const { return path; }
+    const std::string* end() const { return path + count; }
+};
 
 // The paths a registered file is loaded from, in turn: the native file first,
 // the one the platform's 64-bit event viewer reads (so its text is the one
 // shown where the two copies differ, and the dearest call of a refresh, a
 // failed load in SysWOW64, is not made for a 64-bit-only file), then the path
 // as it stands.
-std::vector<std::string> messageFileCandidates(const std::string& file) {
+Candidates messageFileCandidates(const CEventLogReader::NativePaths& native,
+                                 const std::string& file) {
+    Candidates candidates;
     std::string expanded = expandPath(file);
-    // Only 64-bit Windows gives a 32-bit process %ProgramW6432%: elsewhere
-    // there is no native folder to try (and no WOW64 query is needed).
-    static const char kNativeProgramFiles[] = "%ProgramW6432%";
-    if (expandPath(kNativeProgramFiles) == kNativeProgramFiles)
-        return {expanded};
-    std::string native = nativeAlternative(file, expanded);
-    if (native.empty())
-        return {expanded};
-    return {native, expanded};
+    std::string alternative = native.wow64 ? nativeAlternative(native, file, expanded) : "";
+    if (!alternative.empty())
+        candidates.path[candidates.count++] = std::move(alternative);
+    candidates.path[candidates.count++] = std::move(expanded);
+    return candidates;
 }
 
 bool isMissing(DWORD code) {
@@ -214,6 +236,7 @@ bool isMissing(DWORD code) {
 // not tried again. All are given back when the message is done.
 class MessageFiles {
   public:
+    explicit MessageFiles(const CEventLogReader::NativePaths& native) : native_(native) {}
     // The module of `path` (one of messageFileCandidates), loaded on first use;
     // null, with the load's error as the last error, when it does not load.
     HMODULE load(const std::string& path) {
@@ -232,7 +255,7 @@ class MessageFiles {
     // way to the next, a failure of any other kind ends the search.
     HMODULE first(const std::string& registered) {
         HMODULE module = nullptr;
-        for (const std::string& path : messageFileCandidates(registered)) {
+        for (const std::string& path : messageFileCandidates(native_, registered)) {
             module = load(path);
             if (module || !isMissing(GetLastError()))
                 break;
@@ -246,6 +269,7 @@ class MessageFiles {
         UniqueModule module;
         DWORD error;
     };
+    const CEventLogReader::NativePaths& native_;
     std::vector<Entry> loaded_;
 };
 
@@ -308,8 +332,10 @@ bool parameterText(const std::vector<HMODULE>& files, DWORD id, std::string& tex
 // Replaces each "%%N" (N decimal: an insertion string that names a parameter
 // message) with the text of message N, as the platform's event viewer shows
 // it. A "%%N" that nothing resolves stays; replaced text is not read again.
-std::string expandParameters(const std::vector<std::string>& parameterFiles, MessageFiles& loaded,
-                             const std::string& text) {
+// The parameter files are the list `valueName` of `filesKey`, read only for a
+// text that holds a "%%N".
+std::string expandParameters(HKEY filesKey, const char* valueName, MessageFiles& loaded,
+                             std::string text) {
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     size_t at = text.find("%%");
     while (at != std::string::npos && !(at + 2 < text.size() && isDigit(text[at + 2])))
@@ -317,6 +343,8 @@ std::string expandParameters(const std::vector<std::string>& parameterFiles, Mes
     if (at == std::string::npos)
         return text;
 
+    std::vector<std::string> parameterFiles;
+    readFileList(filesKey, valueName, parameterFiles);
     std::vector<HMODULE> files;
     for (const std::string& name : parameterFiles)
         if (HMODULE file = loaded.first(name))
@@ -393,10 +421,11 @@ bool parseGuid(const std::string& text, uint8_t guid[16]) {
 // not word: the publisher's key (in the registry's 64-bit view, where Windows
 // keeps it; a 32-bit process is shown WOW6432Node otherwise), its resource
 // file's WEVT_TEMPLATE for the message that words the event, and that message
-// from its message file. `parameterFiles` gets the publisher's parameter files.
-Lookup manifestMessage(HKEY source, const EVENTLOGRECORD* record, InsertArguments& inserts,
-                       MessageFiles& loaded, std::string& text, DWORD& error,
-                       std::vector<std::string>& parameterFiles) {
+// from its message file. `publisherKey` gets the publisher's key, which names
+// its parameter files.
+Lookup manifestMessage(const CEventLogReader::NativePaths& native, HKEY source,
+                       const EVENTLOGRECORD* record, InsertArguments& inserts, MessageFiles& loaded,
+                       std::string& text, DWORD& error, UniqueRegKey& publisherKey) {
     std::string guidText;
     uint8_t guid[16];
     if (!readText(source, "ProviderGuid", guidText) || !parseGuid(guidText, guid))
@@ -428,7 +457,7 @@ Lookup manifestMessage(HKEY source, const EVENTLOGRECORD* record, InsertArgument
     if (!named)
         return Lookup::NotFound;
     for (const std::string& file : messages) {
-        for (const std::string& path : messageFileCandidates(file)) {
+        for (const std::string& path : messageFileCandidates(native, file)) {
             HMODULE module = loaded.load(path);
             if (!module)
                 continue;
@@ -436,8 +465,7 @@ Lookup manifestMessage(HKEY source, const EVENTLOGRECORD* record, InsertArgument
                 formatMessage(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
                               messageId, inserts.array(), text, error);
             if (lookup != Lookup::NotFound) {
-                if (lookup == Lookup::Found)
-                    readFileList(publisher.get(), "ParameterFileName", parameterFiles);
+                publisherKey = std::move(publisher);
                 return lookup;
             }
         }
@@ -447,7 +475,22 @@ Lookup manifestMessage(HKEY source, const EVENTLOGRECORD* record, InsertArgument
 
 } // namespace
 
-std::string CEventLogReader::GetEntryMessageText(CEventEntry entry) {
+const CEventLogReader::NativePaths& CEventLogReader::GetNativePaths() {
+    if (m_NativePaths.known)
+        return m_NativePaths;
+    m_NativePaths.known = true;
+    // Only 64-bit Windows gives a 32-bit process %ProgramW6432%: elsewhere
+    // there is no native folder to try.
+    static const char kNativeProgramFiles[] = "%ProgramW6432%";
+    m_NativePaths.wow64 = expandPath(kNativeProgramFiles) != kNativeProgramFiles;
+    if (m_NativePaths.wow64) {
+        m_NativePaths.system = expandPath("%SystemRoot%\\System32\\");
+        m_NativePaths.sysnative = expandPath("%SystemRoot%\\Sysnative\\");
+    }
+    return m_NativePaths;
+}
+
+std::string CEventLogReader::GetEntryMessageText(const CEventEntry& entry) {
     return GetRecordMessageText(entry.m_RecordNumber);
 }
 
@@ -468,14 +511,17 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     // its own message files alone, never in the system's table, and an event
     // no file words shows its insertion strings.
     InsertArguments inserts(record, m_ArgumentSlots);
-    std::string keyPath =
-        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + m_LogName + "\\" + recordSource(record);
+    static const char kSourcesKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\";
+    std::string keyPath;
+    keyPath.reserve(sizeof kSourcesKey + m_LogName.size() + 64);
+    keyPath.append(kSourcesKey).append(m_LogName).append(1, '\\');
+    appendRecordSource(record, keyPath);
     HKEY rawKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &rawKey) != ERROR_SUCCESS)
         return inserts.joined();
     UniqueRegKey key(rawKey);
-    MessageFiles loaded;
-    std::vector<std::string> parameterFiles;
+    const NativePaths& native = GetNativePaths();
+    MessageFiles loaded(native);
     std::string text;
     DWORD error = 0;
 
@@ -486,7 +532,7 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
     std::vector<std::string> files;
     readFileList(key.get(), "EventMessageFile", files);
     for (const std::string& file : files) {
-        for (const std::string& path : messageFileCandidates(file)) {
+        for (const std::string& path : messageFileCandidates(native, file)) {
             HMODULE module = loaded.load(path);
             if (!module)
                 continue;
@@ -498,10 +544,15 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
         if (lookup != Lookup::NotFound)
             break;
     }
-    if (lookup == Lookup::Found)
-        readFileList(key.get(), "ParameterMessageFile", parameterFiles);
-    else if (lookup == Lookup::NotFound)
-        lookup = manifestMessage(key.get(), record, inserts, loaded, text, error, parameterFiles);
+    HKEY parameterKey = key.get();
+    const char* parameterValue = "ParameterMessageFile";
+    UniqueRegKey publisher;
+    if (lookup == Lookup::NotFound) {
+        lookup =
+            manifestMessage(native, key.get(), record, inserts, loaded, text, error, publisher);
+        parameterKey = publisher.get();
+        parameterValue = "ParameterFileName";
+    }
     if (lookup == Lookup::NotFound)
         return inserts.joined();
     if (lookup != Lookup::Found) {
@@ -509,5 +560,5 @@ std::string CEventLogReader::GetMessageText(const EVENTLOGRECORD* record) {
         CaptureLastError();
         return "";
     }
-    return expandParameters(parameterFiles, loaded, text);
+    return expandParameters(parameterKey, parameterValue, loaded, std::move(text));
 }

@@ -40,7 +40,7 @@ std::string replaceAll(const std::string& text, const std::string& pattern,
     if (pattern.empty())
         return text.substr(0, limit);
     std::string out;
-    out.reserve(std::min(text.size(), limit));
+    out.reserve(std::min(text.size() - pattern.size() + value.size(), limit));
     size_t i = 0;
     for (;;) {
         if (out.size() >= limit) {
@@ -106,24 +106,32 @@ std::string FormatEntry(const CEventEntry& entry, std::string messageText,
                         std::string outputTemplate) {
     LeadBytes leads;
     const size_t limit = kEntryTextLimit;
-    char eventId[16];
-    std::snprintf(eventId, sizeof eventId, "0x%08X", static_cast<unsigned>(entry.m_EventID));
     std::string text = std::move(outputTemplate);
     // Each step stops a little past the bound (so that a lone lead byte at the
     // cut is seen as such), and the end cuts at a whole character. A sequence
-    // the text does not hold costs one search: nothing is copied or made.
+    // the text does not hold costs one search: nothing is copied or made; a
+    // text without '%' or '\\' holds none of those left.
     const size_t working = limit + 1;
+    if (text.size() > working)
+        text.resize(working);
+    auto holdsSequences = [&] {
+        return std::memchr(text.data(), '%', text.size()) ||
+               std::memchr(text.data(), '\\', text.size());
+    };
+    bool pending = holdsSequences();
     auto step = [&](const char* sequence, auto value) {
-        if (text.find(sequence) == std::string::npos) {
-            if (text.size() > working)
-                text.resize(working);
+        if (!pending || text.find(sequence) == std::string::npos)
             return;
-        }
         text = replaceAll(text, sequence, value(), leads, working);
+        pending = holdsSequences();
     };
     step("%1", [&]() -> const std::string& { return entry.m_SourceName; });
     step("%2", [&]() -> const std::string& { return messageText; });
-    step("%3", [&] { return std::string(eventId); });
+    step("%3", [&] {
+        char eventId[16];
+        std::snprintf(eventId, sizeof eventId, "0x%08X", static_cast<unsigned>(entry.m_EventID));
+        return std::string(eventId);
+    });
     step("%4", [&] { return dateText(entry.m_TimeGenerated); });
     step("%5", [&]() -> const std::string& { return entry.m_TypeName; });
     step("%6", [&]() -> const std::string& { return entry.m_UserName; });

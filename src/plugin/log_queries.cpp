@@ -29,7 +29,7 @@ bool IsRefreshDue(CLogMonitor& monitor) {
 void RefreshNewestEntry(CLogMonitor& monitor) {
     if (monitor.m_OpenLog.empty())
         monitor.m_OpenLog = "System";
-    CEventLogReader reader;
+    CEventLogReader reader(&monitor.m_ArgumentSlots);
     reader.Open(monitor.m_OpenLog, "");
     DWORD oldest = reader.GetOldestRecordNumber();
     DWORD count = reader.GetRecordCount();
@@ -40,8 +40,7 @@ void RefreshNewestEntry(CLogMonitor& monitor) {
     // not the one a read of a made-up record number would give.
     bool counted = !reader.IsOpen() || !reader.GetStatus(nullptr);
     if (counted && reader.ReadEntry(newest, entry)) {
-        std::string message = reader.GetEntryMessageText(entry);
-        result = FormatEntry(entry, message, monitor.m_ParseString);
+        result = FormatEntry(entry, reader.GetEntryMessageText(entry), monitor.m_ParseString);
     } else {
         // A read that ended without a failure on record (the end of an empty log)
         // still shows why it ended, not the text for success.
@@ -54,14 +53,13 @@ void RefreshNewestEntry(CLogMonitor& monitor) {
 }
 
 void RefreshNewestEntries(CLogMonitor& monitor) {
-    CEventLogReader reader;
+    CEventLogReader reader(&monitor.m_ArgumentSlots);
     reader.Open(monitor.m_OpenLog, "");
     reader.ReadEntries(kBatchSize, true);
     std::string result;
     for (int32_t i = 0; i < kBatchSize && result.size() < kRefreshTextLimit; ++i) {
-        CEventEntry entry = reader.GetEntry(i);
-        std::string message = reader.GetEntryMessageText(entry);
-        result += FormatEntry(entry, message, monitor.m_ParseString);
+        const CEventEntry& entry = reader.GetEntry(i);
+        result += FormatEntry(entry, reader.GetEntryMessageText(entry), monitor.m_ParseString);
     }
     result = CutAtCharacter(std::move(result), kRefreshTextLimit);
     reader.Close();
