@@ -425,6 +425,11 @@ int redirectEventLogImports(HMODULE module) {
     return patchImports(module, "advapi32.dll", replacements, 5);
 }
 
+int replaceImport(HMODULE module, const char* dll, const char* name, void* function) {
+    const Replacement replacement = {name, function};
+    return patchImports(module, dll, &replacement, 1);
+}
+
 void trackModuleResources(HMODULE module) {
     const Replacement registry[] = {
         {"RegOpenKeyExA", reinterpret_cast<void*>(trackedRegOpenKeyExA)},

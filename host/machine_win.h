@@ -17,6 +17,10 @@ bool installMachine(const std::string& machineDir, std::string& error);
 // reader of the .evt files the registry names. Returns how many were redirected.
 int redirectEventLogImports(HMODULE module);
 
+// Points the module's import `name` from `dll` at `function`; how many
+// imports it changed (0 when the module does not import it).
+int replaceImport(HMODULE module, const char* dll, const char* name, void* function);
+
 // Also counts what the module takes and gives back through its imports:
 // LocalAlloc blocks, registry keys, modules it loads. (FormatMessageA's
 // buffers are the platform's own allocation and are not seen here.)
