@@ -86,9 +86,15 @@ void report(const char* query, const std::string& log, const std::string& output
     double pluginMedian = median(plugin.ms), floorMedian = median(floor.ms);
     std::printf("%s, log \"%s\", template \"%s\": %zu refreshes each, alternating\n", query,
                 log.c_str(), outputTemplate.c_str(), plugin.ms.size());
-    for (const Side* side : {&plugin, &floor})
-        std::printf("  %-7s min %8.3f ms  median %8.3f ms\n", side->name,
-                    *std::min_element(side->ms.begin(), side->ms.end()), median(side->ms));
+    for (const Side* side : {&plugin, &floor}) {
+        std::vector<double> sorted = side->ms;
+        std::sort(sorted.begin(), sorted.end());
+        auto at = [&](double share) {
+            return sorted[static_cast<size_t>(share * (sorted.size() - 1))];
+        };
+        std::printf("  %-7s min %8.3f ms  median %8.3f ms  (tenth %.3f, nine tenths %.3f)\n",
+                    side->name, sorted.front(), median(side->ms), at(0.1), at(0.9));
+    }
     std::printf("  plugin/floor %.3f (min), %.3f (median); the same %zu bytes\n",
                 pluginMin / floorMin, pluginMedian / floorMedian, bytes);
 }
