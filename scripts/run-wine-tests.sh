@@ -254,6 +254,16 @@ status=$?
 [ -s "$work/e2e-wine.txt" ] || status=1
 report $status "an empty log under Wine gives the platform's error text and nothing is left held"
 
+# The refresh's floor (bench/call_floor.h) under Wine gives the real DLL's
+# text byte for byte, so that its times (scripts/wine-refresh-bench.sh) say
+# what the plugin costs beyond the platform's calls.
+"$WINE" "$win/call_floor.exe" --machine "$(wine_path "$bundled")" --refreshes 1 \
+  >"$work/floor.txt" 2>&1
+status=$?
+[ "$(grep -c 'the same [0-9]* bytes' "$work/floor.txt")" = 2 ] || status=1
+report $status "the real DLL's queries under Wine give their floor's text"
+[ $status -eq 0 ] || tr -d '\r' <"$work/floor.txt"
+
 # A hostile message file and log: "*" widths and precisions that read slot
 # after slot past the 200 once given (the shipped DLL died on them), and one
 # entry of 3,000 distinct "%%N" parameter strings, of which the plugin looks up

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -223,6 +224,28 @@ TEST_F(MessageText, AMessageThatIsFoundButFailsIsNotAnotherMessage) {
     // empty string's address, which as a number cuts or pads to nothing useful.
     for (DWORD record : {4u, 5u})
         EXPECT_GE(2u, reader.GetRecordMessageText(record).size()) << record;
+}
+
+// The argument slots an instance keeps from refresh to refresh hold nothing
+// of a message once it is done: each reader on them sees only its own strings.
+TEST_F(MessageText, KeptArgumentSlotsHoldNothingBetweenReaders) {
+    LogMachine machine;
+    machine.writeFile("drive_c/Windows/System32/kservice.dll", sampleDll("kservice.dll"));
+    addSource(machine, "Svc", "%SystemRoot%\\System32\\kservice.dll");
+    machine.writeLog("System", {recordOf(u"Svc", 0x40001B7D, {u"Spooler", u"running"}),
+                                recordOf(u"Svc", 0x40001B7D, {})});
+    std::vector<ULONG_PTR> slots;
+    for (DWORD record : {1u, 2u, 1u}) {
+        CEventLogReader reader(&slots);
+        ASSERT_TRUE(reader.Open("System", ""));
+        EXPECT_EQ(record == 1 ? "The Spooler service entered the running state.\r\n"
+                              : "The  service entered the  state.\r\n",
+                  reader.GetRecordMessageText(record));
+        ASSERT_FALSE(slots.empty());
+        EXPECT_EQ(slots.size(),
+                  static_cast<size_t>(std::count(slots.begin(), slots.end(), slots.back())))
+            << "a slot still points at a string of record " << record;
+    }
 }
 
 // A 32-bit plugin on a 64-bit machine made here: where each registered path
