@@ -15,7 +15,8 @@
 # another one (on a virtual machine here, a refresh took 28 ms as a rule and
 # 6 ms at best). Pinned to one processor (KESTRIN_BENCH_CPU, 0 by default)
 # the hand-over is direct and the times steady; KESTRIN_BENCH_CPU=all pins
-# nothing.
+# nothing. KESTRIN_BENCH_MODULE names another build of the DLL to measure
+# (an earlier commit's, say) against the same floor.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 refreshes=${1:-100}
@@ -37,7 +38,7 @@ source scripts/wine_env.sh
 work=$(mktemp -d /tmp/kestrin-refresh-bench.XXXXXX)
 trap 'wine_cleanup; rm -rf "$work"' EXIT
 pinned=${KESTRIN_BENCH_PINNED:+on processor $KESTRIN_BENCH_PINNED}
-echo "== Wine $("$WINE" --version), a WoW64 prefix, the win32 build's DLL, ${pinned:-on any processor}; $refreshes refreshes each"
+echo "== Wine $("$WINE" --version), a WoW64 prefix, ${KESTRIN_BENCH_MODULE:-build/win32/KestrinPlugin.dll}, ${pinned:-on any processor}; $refreshes refreshes each"
 # Wine's long-lived processes keep whatever output they were started with:
 # files here, never a pipe, which would then never end.
 wine_start >"$work/wine-start.txt" 2>&1 || { cat "$work/wine-start.txt"; exit 1; }
@@ -56,11 +57,16 @@ build/posix/evt write "$work/scm.txt" "$work/scm/drive_c/Windows/System32/winevt
   >/dev/null || { echo "evt write failed"; exit 1; }
 
 status=0
+module=()
+if [ -n "${KESTRIN_BENCH_MODULE:-}" ]; then
+  other=$(realpath "$KESTRIN_BENCH_MODULE")
+  module=(--module "$(wine_path "$other")")
+fi
 floor() { # machine, options...
   local machine=$1
   shift
   "$WINE" build/win32/call_floor.exe --machine "$(wine_path "$machine")" --refreshes "$refreshes" \
-    "$@" >"$work/out.txt" 2>&1 || status=1
+    "${module[@]}" "$@" >"$work/out.txt" 2>&1 || status=1
   tr -d '\r' <"$work/out.txt"
   grep -q "plugin/floor" "$work/out.txt" || status=1
 }
