@@ -26,15 +26,21 @@ namespace {
 
 class BenchMachine {
   public:
+    // In KESTRIN_BENCH_KEEP when that names a folder, which then keeps the
+    // logs written for the next run (writing 1,000,000 records takes long
+    // under valgrind).
     BenchMachine() {
+        const char* keep = std::getenv("KESTRIN_BENCH_KEEP");
         char pattern[] = "/tmp/kestrin-bench-XXXXXX";
-        root_ = mkdtemp(pattern);
+        keep_ = keep && *keep;
+        root_ = keep_ ? std::string(keep) : std::string(mkdtemp(pattern));
         fs::create_directories(root_ + "/registry");
         fs::create_directories(root_ + "/drive_c/Windows/System32/config");
     }
     ~BenchMachine() {
         std::error_code ec;
-        fs::remove_all(root_, ec);
+        if (!keep_)
+            fs::remove_all(root_, ec);
     }
 
     // Points the System log at a log of `records` records, written on first use.
@@ -102,6 +108,7 @@ class BenchMachine {
   private:
     std::string root_;
     std::string current_;
+    bool keep_ = false;
 };
 
 // Chooses `root` unless it is in use already (which keeps the caches warm).
