@@ -40,7 +40,9 @@ std::string replaceAll(const std::string& text, const std::string& pattern,
     if (pattern.empty())
         return text.substr(0, limit);
     std::string out;
-    out.reserve(std::min(text.size() - pattern.size() + value.size(), limit));
+    // Room for one match: the usual case.
+    out.reserve(
+        std::min(std::max(text.size(), pattern.size()) - pattern.size() + value.size(), limit));
     size_t i = 0;
     for (;;) {
         if (out.size() >= limit) {

@@ -90,6 +90,7 @@ TEST_F(FormatEntryTest, NeverMatchesFromATrailByteInADoubleByteCodePage) {
     EXPECT_EQ("\x95\\n \n", ReplaceAll(text, "\\n", "\n"));
     machine_.writeHive("HKEY_LOCAL_MACHINE", "REGEDIT4\r\n");
     EXPECT_EQ("\x95\n \n", ReplaceAll(text, "\\n", "\n")) << "in 1252 every byte is a character";
+    EXPECT_EQ("%", ReplaceAll("%", "%%1", "x")) << "a text shorter than the pattern";
 }
 
 TEST_F(FormatEntryTest, TextsAreBoundedAndCutAtAWholeCharacter) {
