@@ -174,6 +174,14 @@ BenchMachine& machine() {
     return instance;
 }
 
+// Argument 0: the bundled machine's System log; N: the log of N records.
+void chooseLog(benchmark::State& state) {
+    if (state.range(0) == 0)
+        useMachine(KESTRIN_SAMPLE_MACHINE);
+    else
+        machine().useLog(state.range(0));
+}
+
 void BM_OpenAndReadNewest(benchmark::State& state) {
     machine().useLog(state.range(0));
     for (auto _ : state) {
@@ -226,15 +234,11 @@ char* LastNLogs(CLogMonitor* monitor);
 // seconds: the clock moves on five seconds each time so that every call reads.
 // Argument 0 is the bundled machine's System log.
 void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*), const char* root = nullptr,
-              const char* log = "System", bool chooseLog = true) {
+              const char* log = "System", bool choose = true) {
     if (root)
         useMachine(root);
-    else if (!chooseLog)
-        ; // the caller has
-    else if (state.range(0) == 0)
-        useMachine(KESTRIN_SAMPLE_MACHINE);
-    else
-        machine().useLog(state.range(0));
+    else if (choose)
+        chooseLog(state);
     CLogMonitor* monitor = dllstartup(0, 0);
     monitor->m_OpenLog = log;
     monitor->m_ParseString = "%1 - %2";
@@ -254,10 +258,7 @@ void runQuery(benchmark::State& state, char* (*query)(CLogMonitor*), const char*
 // The floor of the same queries (call_floor.h), on the same logs, once its
 // text is seen to be the plugin's.
 void runFloor(benchmark::State& state, bool newest25) {
-    if (state.range(0) == 0)
-        useMachine(KESTRIN_SAMPLE_MACHINE);
-    else
-        machine().useLog(state.range(0));
+    chooseLog(state);
     CallFloor floor;
     CLogMonitor* monitor = dllstartup(0, 0);
     monitor->m_OpenLog = "System";

@@ -166,13 +166,15 @@ int main(int argc, char** argv) {
     int status = 0;
     struct Query {
         const char* name;
+        const char* option; // its --query value
         plugin_api::QueryFn plugin;
         std::string (CallFloor::*floor)(const std::string&, const std::string&);
     };
-    const Query queries[] = {{"LastNLogs", module.LastNLogs, &CallFloor::NewestEntries},
-                             {"LastLogEntry", module.LastLogEntry, &CallFloor::NewestEntry}};
+    const Query queries[] = {
+        {"LastNLogs", "last", module.LastNLogs, &CallFloor::NewestEntries},
+        {"LastLogEntry", "entry", module.LastLogEntry, &CallFloor::NewestEntry}};
     for (const Query& q : queries) {
-        if (query != "both" && query != (q.plugin == module.LastNLogs ? "last" : "entry"))
+        if (query != "both" && query != q.option)
             continue;
         Side pluginSide{"plugin", {}}, floorSide{"floor", {}};
         size_t bytes = 0;

@@ -31,15 +31,14 @@ GetModuleHandleExA""".split())
 
 
 def read(path):
-    names = {"fl": {}, "fn": {}}
+    names = {"fl": {}, "fn": {}}  # callgrind's compressed names, by kind and number
     inclusive = collections.Counter()  # function -> cost of calls made to it
     calls = collections.Counter()
-    platform_from_plugin = collections.Counter()  # caller -> platform cost under it
     edges = collections.defaultdict(collections.Counter)  # caller -> callee -> cost
     file_of = {}
     current_file = current_fn = callee = None
     pending = None
-    spec = re.compile(r"^(c?f[lnie]|cf[il])=\((\d+)\)(?: (.*))?$")
+    line_kind = re.compile(r"^(c?f[lnie]|cf[il])=\((\d+)\)(?: (.*))?$")
 
     def name(kind, ident, text):
         table = names["fn" if kind.endswith("fn") else "fl"]
@@ -50,7 +49,7 @@ def read(path):
     with open(path, errors="replace") as f:
         for line in f:
             line = line.rstrip("\n")
-            m = spec.match(line)
+            m = line_kind.match(line)
             if m:
                 kind, ident, text = m.groups()
                 value = name(kind, ident, text)
